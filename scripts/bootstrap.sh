@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs, with apt, every Debian package Vanto needs to build, test and run its
+# headless desktop. Safe to run again: apt skips what is already there.
+set -euo pipefail
+
+packages=(
+  # build
+  build-essential cmake ninja-build pkg-config git
+  nlohmann-json3-dev libgtest-dev libgmock-dev libutf8proc-dev
+  # linux backend
+  libx11-dev libxrandr-dev libglib2.0-dev
+  # headless desktop for e2e tests and the demo
+  xvfb x11-utils dbus dbus-daemon at-spi2-core openbox
+  # a real application for the e2e tests
+  chromium
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "bootstrap: all packages present"
+  exit 0
+fi
+
+echo "bootstrap: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+"${sudo_cmd[@]}" apt-get update -q
+"${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null

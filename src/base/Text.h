@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace vanto::text {
+
+// Removes spaces, tabs and the other Unicode space separators from both ends, but
+// not line breaks. Text that is not valid UTF-8 is trimmed of ASCII spaces and tabs only.
+std::string trimSpaces(std::string_view text);
+
+bool isValidUTF8(std::string_view text);
+
+// Upper and lower case for ASCII letters, which is all option values need.
+std::string asciiLower(std::string_view text);
+
+} // namespace vanto::text

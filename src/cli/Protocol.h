@@ -1,0 +1,197 @@
+#pragma once
+
+#include "base/Error.h"
+#include "capture/MouseButton.h"
+#include "platform/Geometry.h"
+#include "targets/AXElement.h"
+
+#include <nlohmann/json.hpp>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vanto {
+
+// What "start" records.
+struct Target {
+    enum class Kind { window, display };
+    Kind kind = Kind::window;
+    std::optional<std::uint32_t> windowID;
+    std::optional<std::uint32_t> displayID;
+    std::optional<Rect> rect;
+};
+
+struct Request {
+    // In this order; commandNames gives each one's JSON value.
+    enum class Command {
+        listWindows,
+        start,
+        stop,
+        status,
+        move,
+        click,
+        type,
+        key,
+        scroll,
+        cursor,
+        find,
+        at,
+        permissions,
+        connect,
+        disconnect,
+        account,
+        upload,
+    };
+
+    Command cmd = Command::listWindows;
+    std::optional<Target> target;
+    std::optional<std::int64_t> fps;
+    std::optional<std::string> output;
+    std::optional<bool> showsCursor;
+    std::optional<Point> to;
+    std::optional<double> duration;
+    std::optional<double> settle;
+    std::optional<MouseButton> button;
+    std::optional<std::string> text;
+    std::optional<double> charsPerSecond;
+    std::optional<std::vector<std::string>> keys;
+    std::optional<std::int64_t> dy;
+    std::optional<std::int64_t> dx;
+    std::optional<bool> prompt;
+    std::optional<std::int32_t> pid;
+    std::optional<std::string> role;
+    std::optional<std::int64_t> limit;
+    std::optional<bool> allWindows;
+    std::optional<std::string> label;
+    std::optional<std::string> token;
+    std::optional<std::string> apiBase;
+    std::optional<std::string> path;
+    std::optional<std::string> narration;
+};
+
+inline constexpr std::array<std::string_view, 17> commandNames{
+    "list-windows", "start", "stop", "status", "move", "click", "type", "key", "scroll",
+    "cursor", "find", "at", "permissions", "connect", "disconnect", "account", "upload"};
+
+std::string_view commandName(Request::Command command);
+
+// Decodes one request line strictly: not JSON, not an object, no or an unknown cmd, or
+// any known field of the wrong type gives none. Unknown keys are ignored.
+std::optional<Request> decodeRequest(std::string_view line);
+
+struct WindowInfo {
+    std::uint32_t windowID = 0;
+    std::string app;
+    std::int32_t pid = 0;
+    std::string title;
+    std::int64_t x = 0;
+    std::int64_t y = 0;
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+    bool operator==(const WindowInfo&) const = default;
+};
+
+struct StopResult {
+    std::string path;
+    double duration = 0;
+    std::int64_t events = 0;
+    std::optional<std::string> warning;
+};
+
+struct StatusResult {
+    bool recording = false;
+    std::optional<std::string> path;
+    std::optional<double> elapsed;
+    std::int64_t events = 0;
+};
+
+struct CursorResult {
+    double x = 0;
+    double y = 0;
+};
+
+struct PermissionsResult {
+    bool screenRecording = false;
+    bool accessibility = false;
+};
+
+struct AccountResult {
+    bool connected = false;
+    std::string apiBase;
+    std::optional<std::string> email;
+    std::optional<std::string> name;
+};
+
+struct UploadResult {
+    std::string id;
+    std::string url;
+    std::int64_t events = 0;
+};
+
+struct Response {
+    bool ok = true;
+    std::optional<std::string> error;
+    std::optional<std::vector<WindowInfo>> windows;
+    std::optional<StopResult> stopped;
+    std::optional<StatusResult> status;
+    std::optional<CursorResult> cursor;
+    std::optional<PermissionsResult> permissions;
+    std::optional<std::vector<AXElement>> elements;
+    std::optional<AccountResult> account;
+    std::optional<UploadResult> uploaded;
+
+    static Response success() { return {}; }
+    static Response failure(std::string message);
+};
+
+// The answer as JSON, keys in declared order, absent optionals left out.
+nlohmann::ordered_json toJSON(const Response& response);
+
+inline constexpr std::string_view encodeFailureLine = R"({"ok":false,"error":"failed to encode response"})";
+inline constexpr std::string_view unparsableRequest = "could not parse request as JSON";
+
+// The answer's line without its line feed: compact JSON, or the fixed fallback when
+// the answer cannot be encoded as valid UTF-8.
+std::string answerLine(const Response& response);
+
+// Writes the answer line and a line feed and flushes at once.
+void emit(const Response& response, std::ostream& out);
+
+// The control layer's errors.
+class RecorderError : public Error {
+public:
+    enum class Case {
+        missingField,
+        windowNotFound,
+        unknownKey,
+        alreadyRecording,
+        notRecording,
+        displayNotFound,
+        accessibilityDenied,
+        nothingRecorded,
+        drivingItself,
+    };
+
+    static RecorderError missingField(const std::string& name);
+    static RecorderError windowNotFound(std::uint32_t number);
+    static RecorderError unknownKey(const std::string& name);
+    static RecorderError alreadyRecording();
+    static RecorderError notRecording();
+    static RecorderError displayNotFound();
+    static RecorderError accessibilityDenied();
+    static RecorderError nothingRecorded();
+    static RecorderError drivingItself();
+
+    Case kind() const { return case_; }
+
+private:
+    RecorderError(Case c, std::string message) : Error(std::move(message)), case_(c) {}
+    Case case_;
+};
+
+} // namespace vanto

@@ -1,0 +1,143 @@
+#include "platform/fake/FakePlatform.h"
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <string>
+
+namespace vanto::fake {
+
+VirtualClock::VirtualClock(double start, double wallStart) : now_(start), wallOffset_(wallStart - start) {}
+
+double VirtualClock::now() {
+    std::lock_guard lock(mutex_);
+    return now_;
+}
+
+double VirtualClock::wallTime() {
+    std::lock_guard lock(mutex_);
+    return now_ + wallOffset_;
+}
+
+bool VirtualClock::sleep(double seconds, std::stop_token stop) {
+    if (stop.stop_requested()) return false;
+    if (!(seconds > 0)) return true;
+    std::lock_guard lock(mutex_);
+    now_ += std::isfinite(seconds) ? seconds : 1e9;
+    slept_ += seconds;
+    ++sleeps_;
+    return true;
+}
+
+void VirtualClock::advance(double seconds) {
+    std::lock_guard lock(mutex_);
+    now_ += seconds;
+}
+
+double VirtualClock::slept() {
+    std::lock_guard lock(mutex_);
+    return slept_;
+}
+
+int VirtualClock::sleeps() {
+    std::lock_guard lock(mutex_);
+    return sleeps_;
+}
+
+SeededRandom::SeededRandom(std::uint64_t seed) : state_(seed ? seed : 1) {}
+
+void SeededRandom::fill(std::span<std::uint8_t> bytes) {
+    for (auto& byte : bytes) {
+        state_ ^= state_ << 13;
+        state_ ^= state_ >> 7;
+        state_ ^= state_ << 17;
+        byte = static_cast<std::uint8_t>(state_ >> 24);
+    }
+}
+
+void FakeWindowServer::addWindow(std::uint32_t number, const std::string& app, std::int32_t pid,
+                                 const std::string& title, RectD bounds) {
+    windows.insert(windows.begin(),
+                   nlohmann::json{{windowkey::number, number},
+                                  {windowkey::layer, 0},
+                                  {windowkey::bounds,
+                                   {{"x", bounds.x}, {"y", bounds.y}, {"width", bounds.width}, {"height", bounds.height}}},
+                                  {windowkey::ownerName, app},
+                                  {windowkey::ownerPID, pid},
+                                  {windowkey::name, title}});
+}
+
+std::optional<std::int32_t> FakeProcesses::parentPID(std::int32_t pid) {
+    auto it = table.find(pid);
+    if (it == table.end()) return std::nullopt;
+    return it->second.parent;
+}
+
+std::optional<std::string> FakeProcesses::executablePath(std::int32_t pid) {
+    auto it = table.find(pid);
+    if (it == table.end() || it->second.path.empty()) return std::nullopt;
+    return it->second.path;
+}
+
+bool FakeProcesses::isAlive(std::int32_t pid) {
+    if (pid == self) return true;
+    auto it = table.find(pid);
+    return it != table.end() && it->second.alive;
+}
+
+ProgramOutput FakeProcesses::run(const std::string& program, const std::vector<std::string>& arguments) {
+    std::vector<std::string> call{program};
+    call.insert(call.end(), arguments.begin(), arguments.end());
+    ran.push_back(call);
+    auto it = programs.find(program);
+    return it == programs.end() ? ProgramOutput{} : it->second;
+}
+
+std::optional<std::string> FakeProcesses::environment(const std::string& name) {
+    auto it = env.find(name);
+    if (it == env.end()) return std::nullopt;
+    return it->second;
+}
+
+bool FakePermissions::accessibilityTrusted(bool prompt) {
+    asked.push_back(prompt ? "accessibility-prompt" : "accessibility");
+    return accessibility;
+}
+
+bool FakePermissions::requestScreenCapture() {
+    asked.push_back("screen-request");
+    return screenCapture;
+}
+
+FakePaths::FakePaths(std::filesystem::path root) : root_(std::move(root)) {}
+
+namespace {
+
+std::filesystem::path freshRoot() {
+    static std::atomic<int> counter{0};
+    auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    auto root = std::filesystem::temp_directory_path() /
+                ("vanto-fake-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+    std::filesystem::create_directories(root / "tmp");
+    std::filesystem::create_directories(root / "home");
+    return root;
+}
+
+} // namespace
+
+FakePlatform::FakePlatform(std::filesystem::path root)
+    : paths(root.empty() ? freshRoot() : root), root_(root.empty() ? paths.tempDir().parent_path() : root),
+      ownsRoot_(root.empty()) {}
+
+FakePlatform::~FakePlatform() {
+    if (ownsRoot_) {
+        std::error_code ignored;
+        std::filesystem::remove_all(root_, ignored);
+    }
+}
+
+Platform FakePlatform::platform() {
+    return Platform{clock, random, mainThread, windows, processes, permissions, pointer, paths};
+}
+
+} // namespace vanto::fake

@@ -1,0 +1,154 @@
+#include "cli/Vanto.h"
+#include "platform/fake/FakePlatform.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace vanto {
+namespace {
+
+struct Outcome {
+    int status = -1;
+    std::vector<std::string> lines;
+};
+
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    std::string line;
+    while (std::getline(stream, line)) lines.push_back(line);
+    return lines;
+}
+
+class VantoTest : public ::testing::Test {
+protected:
+    Outcome runMain(Arguments arguments, const std::string& input = "") {
+        std::istringstream in(input);
+        std::ostringstream out, err;
+        auto platform = fake.platform();
+        Vanto program(platform, in, out, err);
+        arguments.insert(arguments.begin(), "/usr/bin/vanto");
+        Outcome run;
+        run.status = program.main(arguments, fake.mainThread);
+        run.lines = splitLines(out.str());
+        return run;
+    }
+
+    fake::FakePlatform fake;
+};
+
+TEST_F(VantoTest, controlLoopAnswersEachRequestOnceAndSkipsBlankLines) {
+    fake.pointer.at = {321.5, 88};
+    std::string input = "{\"cmd\":\"cursor\"}   \r\n"
+                        "\n"
+                        "   \t  \n"
+                        "\xE2\x80\x83\xC2\xA0\n" // an em space and a no-break space only
+                        "garbage\n"
+                        "{\"cmd\":\"list_windows\"}\n"
+                        "{\"cmd\":\"move\",\"to\":{\"x\":\"1\",\"y\":2}}\n"
+                        "\t{\"cmd\":\"list-windows\"}\xE3\x80\x80\n" // ideographic space at the end
+                        "{\"cmd\":\"cursor\"}"; // no final line feed
+    fake.windows.addWindow(17, "Chromium", 900, "Welcome", {100, 120, 800, 600});
+    auto run = runMain({}, input);
+    EXPECT_EQ(run.status, 0);
+    ASSERT_EQ(run.lines.size(), 6u);
+    EXPECT_EQ(run.lines[0], R"({"ok":true,"cursor":{"x":321.5,"y":88.0}})");
+    EXPECT_EQ(run.lines[1], R"({"ok":false,"error":"could not parse request as JSON"})");
+    EXPECT_EQ(run.lines[2], run.lines[1]);
+    EXPECT_EQ(run.lines[3], run.lines[1]);
+    EXPECT_EQ(run.lines[4],
+              R"({"ok":true,"windows":[{"windowID":17,"app":"Chromium","pid":900,"title":"Welcome","x":100,"y":120,"width":800,"height":600}]})");
+    EXPECT_EQ(run.lines[5], run.lines[0]);
+}
+
+TEST_F(VantoTest, firstArgumentDecidesBetweenPromptRunAndControlLoop) {
+    // An option first serves the control protocol, whatever follows.
+    auto control = runMain({"--screen", "demo"}, "{\"cmd\":\"cursor\"}\n");
+    EXPECT_EQ(control.status, 0);
+    ASSERT_EQ(control.lines.size(), 1u);
+    EXPECT_EQ(control.lines[0].rfind(R"({"ok":true,"cursor")", 0), 0u);
+
+    auto prompt = runMain({"demo", "--screen"}, "{\"cmd\":\"cursor\"}\n");
+    EXPECT_EQ(prompt.status, 1);
+    ASSERT_EQ(prompt.lines.size(), 1u);
+    EXPECT_EQ(prompt.lines[0], R"({"ok":false,"error":"prompt runs are not available in this build yet"})");
+}
+
+TEST_F(VantoTest, optionErrorsAreAnswersOnStandardOutputWithStatus1) {
+    auto run = runMain({"demo", "--quality", "ultra"});
+    EXPECT_EQ(run.status, 1);
+    ASSERT_EQ(run.lines.size(), 1u);
+    EXPECT_EQ(run.lines[0], R"({"ok":false,"error":"--quality must be one of: low, standard, high"})");
+    EXPECT_EQ(runMain({"demo", "--at", "8"}).lines.at(0),
+              R"({"ok":false,"error":"--at only means something with --into"})");
+}
+
+TEST_F(VantoTest, missingPermissionsAskForBothAndNameTheLauncher) {
+    fake.permissions.screenCapture = false;
+    fake.processes.table[fake.processes.self] = {77, "/usr/bin/vanto"};
+    fake.processes.table[77] = {1, "/Applications/iTerm.app/Contents/MacOS/iTerm2"};
+    auto run = runMain({"demo", "--quality", "ultra"});
+    EXPECT_EQ(run.status, 1);
+    ASSERT_EQ(run.lines.size(), 1u);
+    EXPECT_EQ(run.lines[0], R"({"ok":false,"error":")" + permissionMessage("iTerm") + "\"}");
+    EXPECT_EQ(fake.permissions.asked,
+              (std::vector<std::string>{"accessibility", "accessibility-prompt", "screen-request"}));
+}
+
+TEST_F(VantoTest, desktopModesAreChosenBeforeAnythingElse) {
+    EXPECT_EQ(runMain({"demo", "--window"}).lines.at(0),
+              R"({"ok":false,"error":"the desktop window is not available in this build yet"})");
+    EXPECT_EQ(runMain({"--demo", "sheet.json"}).lines.at(0),
+              R"({"ok":false,"error":"demo sheets are not available in this build yet"})");
+    // A bare executable outside a bundle serves the control protocol; inside one it is the desktop app.
+    EXPECT_EQ(runMain({}, "").status, 0);
+    fake.processes.bundleID = "vanto.appimage";
+    EXPECT_EQ(runMain({}, "").status, 1);
+    EXPECT_EQ(runMain({"--fps", "3"}, "").status, 0);
+}
+
+TEST_F(VantoTest, handleAnswersPermissionsAndRefusesWhatIsNotBuiltYet) {
+    std::istringstream in;
+    std::ostringstream out, err;
+    auto platform = fake.platform();
+    Vanto program(platform, in, out, err);
+
+    fake.permissions.accessibility = false;
+    auto permissions = program.handle(*decodeRequest(R"({"cmd":"permissions","prompt":true})"));
+    EXPECT_EQ(answerLine(permissions), R"({"ok":true,"permissions":{"screenRecording":true,"accessibility":false}})");
+    EXPECT_EQ(fake.permissions.asked, (std::vector<std::string>{"accessibility-prompt", "accessibility"}));
+    fake.permissions.asked.clear();
+    program.handle(*decodeRequest(R"({"cmd":"permissions"})"));
+    EXPECT_EQ(fake.permissions.asked, (std::vector<std::string>{"accessibility"}));
+
+    EXPECT_EQ(answerLine(program.handle(*decodeRequest(R"({"cmd":"move"})"))),
+              R"({"ok":false,"error":"missing required field: to"})");
+    EXPECT_EQ(answerLine(program.handle(*decodeRequest(R"({"cmd":"type"})"))),
+              R"({"ok":false,"error":"missing required field: text"})");
+    EXPECT_EQ(answerLine(program.handle(*decodeRequest(R"({"cmd":"key"})"))),
+              R"({"ok":false,"error":"missing required field: keys"})");
+    EXPECT_EQ(answerLine(program.handle(*decodeRequest(R"({"cmd":"start"})"))),
+              R"({"ok":false,"error":"missing required field: target"})");
+    EXPECT_EQ(answerLine(program.handle(*decodeRequest(R"({"cmd":"stop"})"))),
+              R"({"ok":false,"error":"\"stop\" is not available in this build yet"})");
+}
+
+TEST_F(VantoTest, defaultOutputIsAFreshCaptureFileInTheTemporaryFolder) {
+    std::istringstream in;
+    std::ostringstream out, err;
+    auto platform = fake.platform();
+    Vanto program(platform, in, out, err);
+    auto first = program.defaultOutputURL();
+    auto second = program.defaultOutputURL();
+    EXPECT_NE(first, second);
+    EXPECT_EQ(first.parent_path(), fake.paths.tempDir());
+    auto name = first.filename().string();
+    ASSERT_EQ(name.size(), std::string("vanto-capture-").size() + 36 + 4);
+    EXPECT_EQ(name.substr(0, 14), "vanto-capture-");
+    EXPECT_EQ(name.substr(name.size() - 4), ".mov");
+    for (char c : name.substr(14, 36)) EXPECT_TRUE(c == '-' || std::isdigit(c) || (c >= 'A' && c <= 'F')) << name;
+}
+
+} // namespace
+} // namespace vanto
