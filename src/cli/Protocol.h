@@ -1,6 +1,6 @@
 #pragma once
 
-#include "base/Error.h"
+#include "capture/RecorderError.h"
 #include "capture/MouseButton.h"
 #include "platform/Geometry.h"
 #include "targets/AXElement.h"
@@ -161,37 +161,5 @@ std::string answerLine(const Response& response);
 
 // Writes the answer line and a line feed and flushes at once.
 void emit(const Response& response, std::ostream& out);
-
-// The control layer's errors.
-class RecorderError : public Error {
-public:
-    enum class Case {
-        missingField,
-        windowNotFound,
-        unknownKey,
-        alreadyRecording,
-        notRecording,
-        displayNotFound,
-        accessibilityDenied,
-        nothingRecorded,
-        drivingItself,
-    };
-
-    static RecorderError missingField(const std::string& name);
-    static RecorderError windowNotFound(std::uint32_t number);
-    static RecorderError unknownKey(const std::string& name);
-    static RecorderError alreadyRecording();
-    static RecorderError notRecording();
-    static RecorderError displayNotFound();
-    static RecorderError accessibilityDenied();
-    static RecorderError nothingRecorded();
-    static RecorderError drivingItself();
-
-    Case kind() const { return case_; }
-
-private:
-    RecorderError(Case c, std::string message) : Error(std::move(message)), case_(c) {}
-    Case case_;
-};
 
 } // namespace vanto

@@ -33,7 +33,8 @@ class WindowServer {
 public:
     virtual ~WindowServer() = default;
 
-    // The on-screen windows, front to back, desktop elements excluded.
+    // The on-screen windows, front to back. Desktop elements and docks may be listed;
+    // their layer tells them apart from ordinary application windows.
     virtual std::vector<nlohmann::json> onScreenWindows() = 0;
 
     virtual std::vector<ScreenInfo> screens() = 0;

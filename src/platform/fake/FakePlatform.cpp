@@ -22,16 +22,39 @@ double VirtualClock::wallTime() {
 bool VirtualClock::sleep(double seconds, std::stop_token stop) {
     if (stop.stop_requested()) return false;
     if (!(seconds > 0)) return true;
-    std::lock_guard lock(mutex_);
-    now_ += std::isfinite(seconds) ? seconds : 1e9;
-    slept_ += seconds;
+    std::unique_lock lock(mutex_);
+    double span = std::isfinite(seconds) ? seconds : 1e9;
     ++sleeps_;
-    return true;
+    if (autoAdvance_) {
+        now_ += span;
+        slept_ += span;
+        return true;
+    }
+    double wake = now_ + span;
+    ++sleepers_;
+    changed_.notify_all();
+    bool woke = changed_.wait(lock, stop, [&] { return now_ >= wake; });
+    --sleepers_;
+    if (woke) slept_ += span;
+    return woke;
 }
 
 void VirtualClock::advance(double seconds) {
+    {
+        std::lock_guard lock(mutex_);
+        now_ += seconds;
+    }
+    changed_.notify_all();
+}
+
+void VirtualClock::setAutoAdvance(bool on) {
     std::lock_guard lock(mutex_);
-    now_ += seconds;
+    autoAdvance_ = on;
+}
+
+void VirtualClock::waitForSleepers(int n) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return sleepers_ >= n; });
 }
 
 double VirtualClock::slept() {
@@ -107,6 +130,70 @@ bool FakePermissions::accessibilityTrusted(bool prompt) {
 bool FakePermissions::requestScreenCapture() {
     asked.push_back("screen-request");
     return screenCapture;
+}
+
+PostedEvent FakeEventSink::stamped(PostedEvent::Kind kind) {
+    PostedEvent event;
+    event.kind = kind;
+    event.time = clock_.now();
+    return event;
+}
+
+void FakeEventSink::postMouse(MouseEventType type, Point at, int clickState) {
+    auto event = stamped(PostedEvent::Kind::mouse);
+    event.mouse = type;
+    event.at = at;
+    event.clickState = clickState;
+    events.push_back(event);
+    pointer_.at = at;
+}
+
+void FakeEventSink::postKey(std::uint16_t virtualKey, bool down, std::uint64_t flags,
+                            const std::optional<std::string>& text) {
+    auto event = stamped(PostedEvent::Kind::key);
+    event.keyCode = virtualKey;
+    event.down = down;
+    event.flags = flags;
+    event.text = text;
+    events.push_back(event);
+}
+
+void FakeEventSink::postFlagsChanged(std::uint16_t virtualKey, std::uint64_t flags) {
+    auto event = stamped(PostedEvent::Kind::flagsChanged);
+    event.keyCode = virtualKey;
+    event.flags = flags;
+    events.push_back(event);
+}
+
+void FakeEventSink::postScroll(std::int32_t vertical, std::int32_t horizontal) {
+    auto event = stamped(PostedEvent::Kind::scroll);
+    event.vertical = vertical;
+    event.horizontal = horizontal;
+    events.push_back(event);
+}
+
+void FakeEventSink::postKeyToProcess(std::int32_t pid, std::uint16_t virtualKey, bool down, std::uint64_t flags) {
+    auto event = stamped(PostedEvent::Kind::keyToProcess);
+    event.pid = pid;
+    event.keyCode = virtualKey;
+    event.down = down;
+    event.flags = flags;
+    events.push_back(event);
+}
+
+bool FakeKeyListener::start(Consume consume) {
+    if (!available) return false;
+    consume_ = std::move(consume);
+    return true;
+}
+
+void FakeKeyListener::stop() {
+    consume_ = nullptr;
+    ++stops;
+}
+
+bool FakeKeyListener::press(std::uint16_t code, const std::string& characters) {
+    return consume_ && consume_(code, characters);
 }
 
 FakePaths::FakePaths(std::filesystem::path root) : root_(std::move(root)) {}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/EventSink.h"
 #include "platform/Platform.h"
 #include "platform/RunLoop.h"
 
@@ -19,9 +20,14 @@ namespace vanto::fake {
 
 // A clock whose time moves only when somebody sleeps on it or advances it, so that
 // minutes of waiting take no real time. Safe to use from several threads.
+// With autoAdvance off, a sleeper instead waits until advance() reaches its wake-up
+// time, which makes races between threads (an operation against its deadline) exact.
 class VirtualClock final : public Clock {
 public:
     explicit VirtualClock(double start = 1000, double wallStart = 1'800'000'000);
+    void setAutoAdvance(bool on);
+    // Waits (in real time) until n threads are asleep on the clock.
+    void waitForSleepers(int n);
     double now() override;
     double wallTime() override;
     bool sleep(double seconds, std::stop_token stop = {}) override;
@@ -32,6 +38,9 @@ public:
 
 private:
     std::mutex mutex_;
+    std::condition_variable_any changed_;
+    bool autoAdvance_ = true;
+    int sleepers_ = 0;
     double now_;
     double wallOffset_;
     double slept_ = 0;
@@ -104,6 +113,57 @@ public:
     PointD at{};
 };
 
+// One posted input event, as the fake sink records it.
+struct PostedEvent {
+    enum class Kind { mouse, key, flagsChanged, scroll, keyToProcess };
+    Kind kind = Kind::mouse;
+    MouseEventType mouse = MouseEventType::moved;
+    Point at{};
+    int clickState = 0;
+    std::uint16_t keyCode = 0;
+    bool down = false;
+    std::uint64_t flags = 0;
+    std::optional<std::string> text;
+    std::int32_t vertical = 0;
+    std::int32_t horizontal = 0;
+    std::int32_t pid = 0;
+    double time = 0; // the clock's now() when it was posted
+};
+
+// Records every event in order; pointer moves also move the fake pointer.
+class FakeEventSink final : public EventSink {
+public:
+    FakeEventSink(Clock& clock, FakePointer& pointer) : clock_(clock), pointer_(pointer) {}
+    void postMouse(MouseEventType type, Point at, int clickState) override;
+    void postKey(std::uint16_t virtualKey, bool down, std::uint64_t flags,
+                 const std::optional<std::string>& text) override;
+    void postFlagsChanged(std::uint16_t virtualKey, std::uint64_t flags) override;
+    void postScroll(std::int32_t vertical, std::int32_t horizontal) override;
+    void postKeyToProcess(std::int32_t pid, std::uint16_t virtualKey, bool down, std::uint64_t flags) override;
+
+    std::vector<PostedEvent> events;
+
+private:
+    PostedEvent stamped(PostedEvent::Kind kind);
+    Clock& clock_;
+    FakePointer& pointer_;
+};
+
+// A key listener driven by the test: press() offers a key to the consumer.
+class FakeKeyListener final : public KeyListener {
+public:
+    bool start(Consume consume) override;
+    void stop() override;
+    // True when the key was swallowed.
+    bool press(std::uint16_t code, const std::string& characters);
+
+    bool available = true;
+    int stops = 0;
+
+private:
+    Consume consume_;
+};
+
 // Paths rooted in one folder, so tests never touch the real home folder.
 class FakePaths final : public Paths {
 public:
@@ -134,6 +194,8 @@ public:
     FakePermissions permissions;
     FakePointer pointer;
     FakePaths paths;
+    FakeEventSink events{clock, pointer};
+    FakeKeyListener keys;
 
 private:
     std::filesystem::path root_;

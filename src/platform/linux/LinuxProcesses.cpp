@@ -1,0 +1,150 @@
+#include "platform/linux/LinuxProcesses.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+extern char** environ;
+
+namespace vanto {
+namespace {
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd = -1) : fd_(fd) {}
+    ~FileDescriptor() { reset(); }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+    void reset() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_;
+};
+
+class SpawnActions {
+public:
+    SpawnActions() { ok_ = posix_spawn_file_actions_init(&actions_) == 0; }
+    ~SpawnActions() {
+        if (ok_) posix_spawn_file_actions_destroy(&actions_);
+    }
+    SpawnActions(const SpawnActions&) = delete;
+    SpawnActions& operator=(const SpawnActions&) = delete;
+    bool ok() const { return ok_; }
+    posix_spawn_file_actions_t* get() { return &actions_; }
+
+private:
+    posix_spawn_file_actions_t actions_{};
+    bool ok_ = false;
+};
+
+pid_t waitForExit(pid_t pid, int& status) {
+    pid_t result;
+    do result = ::waitpid(pid, &status, 0);
+    while (result < 0 && errno == EINTR);
+    return result;
+}
+
+} // namespace
+
+std::int32_t LinuxProcesses::currentPID() {
+    return static_cast<std::int32_t>(::getpid());
+}
+
+std::optional<std::int32_t> LinuxProcesses::parentPID(std::int32_t pid) {
+    if (pid <= 0) return std::nullopt;
+    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+    if (!file) return std::nullopt;
+    const std::string stat((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    // "pid (command) state ppid …": the command may hold spaces and parentheses, so
+    // the fields start after the last ')'.
+    const auto close = stat.rfind(')');
+    if (close == std::string::npos) return std::nullopt;
+    std::istringstream fields(stat.substr(close + 1));
+    std::string state;
+    std::int32_t parent = 0;
+    if (!(fields >> state >> parent)) return std::nullopt;
+    return parent;
+}
+
+std::optional<std::string> LinuxProcesses::executablePath(std::int32_t pid) {
+    if (pid <= 0) return std::nullopt;
+    std::array<char, 4096> buffer{};
+    const auto link = "/proc/" + std::to_string(pid) + "/exe";
+    const ssize_t length = ::readlink(link.c_str(), buffer.data(), buffer.size());
+    // A full buffer may hold a cut path, which would name the wrong file.
+    if (length <= 0 || static_cast<std::size_t>(length) >= buffer.size()) return std::nullopt;
+    return std::string(buffer.data(), static_cast<std::size_t>(length));
+}
+
+bool LinuxProcesses::isAlive(std::int32_t pid) {
+    // kill() gives 0 and negative numbers the meaning of process groups; they are no process.
+    if (pid <= 0) return false;
+    return ::kill(pid, 0) == 0 || errno == EPERM;
+}
+
+ProgramOutput LinuxProcesses::run(const std::string& program, const std::vector<std::string>& arguments) {
+    ProgramOutput result;
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) return result;
+    FileDescriptor readEnd(ends[0]);
+    FileDescriptor writeEnd(ends[1]);
+
+    SpawnActions actions;
+    if (!actions.ok() || posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0) != 0 ||
+        posix_spawn_file_actions_adddup2(actions.get(), writeEnd.get(), STDOUT_FILENO) != 0)
+        return result;
+
+    std::vector<std::string> argvStrings;
+    argvStrings.reserve(arguments.size() + 1);
+    argvStrings.push_back(program);
+    argvStrings.insert(argvStrings.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& argument : argvStrings) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    pid_t child = 0;
+    if (posix_spawnp(&child, program.c_str(), actions.get(), nullptr, argv.data(), environ) != 0) return result;
+    writeEnd.reset(); // so that reading ends when the child closes its copy
+
+    std::array<char, 65536> chunk{};
+    for (;;) {
+        const ssize_t count = ::read(readEnd.get(), chunk.data(), chunk.size());
+        if (count > 0)
+            result.output.append(chunk.data(), static_cast<std::size_t>(count));
+        else if (count == 0 || errno != EINTR)
+            break;
+    }
+
+    int status = 0;
+    if (waitForExit(child, status) == child && WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
+    return result;
+}
+
+std::optional<std::string> LinuxProcesses::environment(const std::string& name) {
+    const char* value = std::getenv(name.c_str());
+    if (!value) return std::nullopt;
+    return std::string(value);
+}
+
+std::optional<std::string> LinuxProcesses::bundleIdentifier() {
+    // On Linux the counterpart of running from an application bundle is running from our
+    // AppImage, whose runtime sets APPIMAGE to the image's path.
+    const char* image = std::getenv("APPIMAGE");
+    if (!image || !*image) return std::nullopt;
+    return std::string("vanto.appimage");
+}
+
+} // namespace vanto
