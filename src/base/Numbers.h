@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
 namespace vanto {
 
@@ -13,5 +14,10 @@ inline std::optional<std::int64_t> truncatedToInt64(double value) {
     if (!std::isfinite(value) || value >= limit || value < -limit) return std::nullopt;
     return static_cast<std::int64_t>(std::trunc(value));
 }
+
+// Decimal number readers that take the whole text or nothing (an optional leading
+// sign, no surrounding white space).
+std::optional<std::int64_t> parseInteger(std::string_view text);
+std::optional<double> parseDecimal(std::string_view text);
 
 } // namespace vanto

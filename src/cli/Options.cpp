@@ -3,7 +3,6 @@
 #include "base/Text.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <limits>
 
@@ -20,12 +19,6 @@ std::string joined(const std::array<std::string_view, N>& values) {
     return text;
 }
 
-// from_chars takes no leading "+"; a sign followed by another sign is not a number.
-std::string_view withoutPlus(std::string_view text) {
-    if (text.size() > 1 && text[0] == '+' && text[1] != '-' && text[1] != '+') return text.substr(1);
-    return text;
-}
-
 } // namespace
 
 std::optional<std::string> value(std::string_view of, const Arguments& in) {
@@ -36,22 +29,6 @@ std::optional<std::string> value(std::string_view of, const Arguments& in) {
 
 bool hasFlag(std::string_view name, const Arguments& in) {
     return std::find(in.begin(), in.end(), name) != in.end();
-}
-
-std::optional<std::int64_t> parseInteger(std::string_view text) {
-    text = withoutPlus(text);
-    std::int64_t result = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), result);
-    if (text.empty() || error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
-    return result;
-}
-
-std::optional<double> parseDecimal(std::string_view text) {
-    text = withoutPlus(text);
-    double result = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), result);
-    if (text.empty() || error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
-    return result;
 }
 
 std::string permissionMessage(const std::string& name) {

@@ -2,6 +2,7 @@
 
 #include "agent/RunParams.h"
 #include "base/Error.h"
+#include "base/Numbers.h"
 
 #include <filesystem>
 #include <functional>
@@ -24,11 +25,6 @@ public:
 // absent or is the last argument.
 std::optional<std::string> value(std::string_view of, const Arguments& in);
 bool hasFlag(std::string_view name, const Arguments& in);
-
-// Decimal number readers that take the whole text or nothing (an optional leading
-// sign, no surrounding white space).
-std::optional<std::int64_t> parseInteger(std::string_view text);
-std::optional<double> parseDecimal(std::string_view text);
 
 struct PromptOptions {
     RunParams params;

@@ -1,0 +1,81 @@
+#include "agent/RunRegistry.h"
+
+#include "base/Error.h"
+#include "base/Numbers.h"
+
+#include <fstream>
+#include <iomanip>
+#include <limits>
+#include <sstream>
+
+namespace vanto {
+namespace {
+
+void sleepOrCancel(Clock& clock, double seconds, std::stop_token stop) {
+    if (!clock.sleep(seconds, stop)) throw Cancelled();
+}
+
+} // namespace
+
+RunRegistry::RunRegistry(std::filesystem::path directory, Processes& processes, Clock& clock)
+    : directory_(std::move(directory)), processes_(processes), clock_(clock) {}
+
+void RunRegistry::registerRun() {
+    std::error_code ignored;
+    std::filesystem::create_directories(directory_, ignored);
+    std::ofstream file(directory_ / std::to_string(processes_.currentPID()), std::ios::trunc);
+    file << std::fixed << std::setprecision(3) << clock_.wallTime();
+}
+
+void RunRegistry::deregister() {
+    std::error_code ignored;
+    std::filesystem::remove(directory_ / std::to_string(processes_.currentPID()), ignored);
+}
+
+std::vector<std::int32_t> RunRegistry::others() {
+    std::vector<std::int32_t> live;
+    std::error_code error;
+    std::filesystem::directory_iterator entries(directory_, error);
+    if (error) return live;
+    auto self = processes_.currentPID();
+    for (const auto& entry : entries) {
+        auto pid = parseInteger(entry.path().filename().string());
+        if (!pid || *pid < std::numeric_limits<std::int32_t>::min() || *pid > std::numeric_limits<std::int32_t>::max())
+            continue;
+        auto id = static_cast<std::int32_t>(*pid);
+        if (id == self) continue;
+        if (processes_.isAlive(id)) {
+            live.push_back(id);
+        } else {
+            std::error_code ignored;
+            std::filesystem::remove(entry.path(), ignored);
+        }
+    }
+    return live;
+}
+
+void waitForOtherRuns(RunRegistry& registry, Clock& clock, const LogLine& log, std::stop_token stop) {
+    double deadline = clock.now() + 180;
+    while (!registry.others().empty()) {
+        if (clock.now() >= deadline) {
+            log("a nested run is still going after 180s; recording anyway");
+            return;
+        }
+        log("waiting for a nested vanto run to finish");
+        sleepOrCancel(clock, 1, stop);
+    }
+}
+
+void waitForNestedRun(RunRegistry& registry, Clock& clock, const LogLine& log, std::stop_token stop) {
+    double deadline = clock.now() + 12;
+    while (clock.now() < deadline) {
+        if (!registry.others().empty()) {
+            log("recording a nested vanto run; waiting for it to finish");
+            waitForOtherRuns(registry, clock, log, stop);
+            return;
+        }
+        sleepOrCancel(clock, 0.5, stop);
+    }
+}
+
+} // namespace vanto
