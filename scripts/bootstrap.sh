@@ -11,6 +11,8 @@ packages=(
   libx11-dev libxrandr-dev libglib2.0-dev
   # headless desktop for e2e tests and the demo
   xvfb x11-utils dbus dbus-daemon at-spi2-core openbox
+  # ps: the desktop script checks which of its processes still run
+  procps
   # a real application for the e2e tests
   chromium
 )

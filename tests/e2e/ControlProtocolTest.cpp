@@ -1,0 +1,302 @@
+// The real vanto binary on the headless desktop: the control protocol on stdin and
+// stdout, the window list against a real Chromium, the pointer, and option errors
+// of a prompt run.
+
+#include "Harness.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+using namespace vanto::e2e;
+using Json = nlohmann::ordered_json;
+
+namespace {
+
+const std::string parseError = R"({"ok":false,"error":"could not parse request as JSON"})";
+
+std::vector<std::string> keysOf(const Json& object) {
+    std::vector<std::string> keys;
+    for (const auto& [key, value] : object.items()) keys.push_back(key);
+    return keys;
+}
+
+// An answer must be one compact JSON object: encoding it again changes nothing.
+Json decodeAnswer(const std::string& line) {
+    Json answer = Json::parse(line, nullptr, false);
+    if (answer.is_discarded() || !answer.is_object()) {
+        ADD_FAILURE() << "not a JSON object: " << line;
+        return Json::object();
+    }
+    EXPECT_EQ(answer.dump(), line) << "the answer is not compact JSON";
+    return answer;
+}
+
+bool isCursorAnswer(const std::string& line) {
+    Json answer = Json::parse(line, nullptr, false);
+    return answer.is_object() && keysOf(answer) == std::vector<std::string>{"ok", "cursor"} && answer["ok"] == true &&
+           answer["cursor"].is_object() && keysOf(answer["cursor"]) == std::vector<std::string>{"x", "y"} &&
+           answer["cursor"]["x"].is_number() && answer["cursor"]["y"].is_number();
+}
+
+// Points are reported as floating-point numbers (200 reads "200.0").
+std::string cursorAnswer(int x, int y) {
+    Json answer = {{"ok", true}, {"cursor", {{"x", static_cast<double>(x)}, {"y", static_cast<double>(y)}}}};
+    return answer.dump();
+}
+
+// The windows vanto lists right now, front to back.
+Json listWindows(VantoSession& vanto) {
+    Json answer = decodeAnswer(vanto.request(R"({"cmd":"list-windows"})"));
+    EXPECT_EQ(keysOf(answer), (std::vector<std::string>{"ok", "windows"}));
+    if (!answer.contains("windows") || !answer["windows"].is_array()) return Json::array();
+    return answer["windows"];
+}
+
+std::uint64_t windowIDOf(const Json& window) {
+    return window.value("windowID", std::uint64_t{0});
+}
+
+const Json* findWindow(const Json& windows, std::uint64_t windowID) {
+    for (const auto& window : windows)
+        if (windowIDOf(window) == windowID) return &window;
+    return nullptr;
+}
+
+// Waits until vanto lists a window of the process whose title holds the text.
+std::optional<Json> waitForWindowOf(VantoSession& vanto, pid_t pid, const std::string& titlePart,
+                                    Duration timeout = 45s) {
+    std::optional<Json> found;
+    waitFor(
+        [&] {
+            for (const auto& window : listWindows(vanto))
+                if (window.value("pid", 0) == pid && window.value("title", "").find(titlePart) != std::string::npos) {
+                    found = window;
+                    return true;
+                }
+            return false;
+        },
+        timeout, 200ms);
+    return found;
+}
+
+std::vector<std::uint64_t> frontTwo(VantoSession& vanto) {
+    std::vector<std::uint64_t> ids;
+    for (const auto& window : listWindows(vanto)) {
+        ids.push_back(windowIDOf(window));
+        if (ids.size() == 2) break;
+    }
+    return ids;
+}
+
+void expectOnlyLargeWindows(const Json& windows) {
+    for (const auto& window : windows) {
+        EXPECT_GT(window.value("width", 0), 80) << window.dump();
+        EXPECT_GT(window.value("height", 0), 80) << window.dump();
+    }
+}
+
+} // namespace
+
+// --- the protocol itself -------------------------------------------------------
+
+TEST(ControlProtocol, InvalidLinesGetTheParseError) {
+    VantoSession vanto;
+    for (const char* line : {
+             "garbage",
+             "{",
+             "{}",
+             R"({"cmd":"list_windows"})",
+             R"({"cmd":"move","to":{"x":"1","y":2}})",
+             R"({"to":{"x":1,"y":2}})",
+         })
+        EXPECT_EQ(vanto.request(line), parseError) << "for " << line;
+    // A bad line ends nothing: the next request is served.
+    EXPECT_TRUE(isCursorAnswer(vanto.request(R"({"cmd":"cursor"})")));
+}
+
+TEST(ControlProtocol, BlankLinesGetNoAnswer) {
+    VantoSession vanto;
+    for (const char* line : {"", "   ", "\t", " \t \t "}) vanto.send(line);
+    EXPECT_TRUE(vanto.noAnswerWithin(700ms));
+    // The next answer belongs to the next real request.
+    EXPECT_TRUE(isCursorAnswer(vanto.request(R"({"cmd":"cursor"})")));
+    EXPECT_TRUE(vanto.noAnswerWithin(300ms));
+}
+
+TEST(ControlProtocol, SpacesTabsAndCarriageReturnAroundARequestAreTrimmed) {
+    warpPointer(200, 150);
+    VantoSession vanto;
+    const std::string plainCursor = vanto.request(R"({"cmd":"cursor"})");
+    EXPECT_EQ(plainCursor, cursorAnswer(200, 150));
+    EXPECT_EQ(vanto.request(" \t {\"cmd\":\"cursor\"} \t "), plainCursor);
+    EXPECT_EQ(vanto.request("{\"cmd\":\"cursor\"}   \r"), plainCursor);
+    const std::string plainPermissions = vanto.request(R"({"cmd":"permissions"})");
+    EXPECT_EQ(vanto.request("\t\t{\"cmd\":\"permissions\"}  "), plainPermissions);
+}
+
+TEST(ControlProtocol, AnswersComeInTheOrderOfTheRequests) {
+    VantoSession vanto;
+    vanto.sendRaw("{\"cmd\":\"cursor\"}\nnot json\n\n{\"cmd\":\"permissions\"}\n");
+    auto first = vanto.answer();
+    auto second = vanto.answer();
+    auto third = vanto.answer();
+    ASSERT_TRUE(first && second && third);
+    EXPECT_TRUE(isCursorAnswer(*first)) << *first;
+    EXPECT_EQ(*second, parseError);
+    EXPECT_TRUE(third->starts_with(R"({"ok":true,"permissions":)")) << *third;
+    EXPECT_TRUE(vanto.noAnswerWithin(300ms));
+}
+
+TEST(ControlProtocol, EndOfInputEndsTheProgramWithStatusZero) {
+    {
+        VantoSession vanto;
+        vanto.closeInput();
+        EXPECT_EQ(vanto.remainingOutput(), std::optional<std::string>(""));
+        EXPECT_EQ(vanto.exitStatus(), std::optional(exitedWith(0)));
+    }
+    {
+        // Every answer is written out, each ended by a newline, before the exit.
+        VantoSession vanto;
+        vanto.sendRaw("{\"cmd\":\"permissions\"}\n{\"cmd\":\"cursor\"}\n");
+        vanto.closeInput();
+        auto output = vanto.remainingOutput();
+        ASSERT_TRUE(output);
+        auto newline = output->find('\n');
+        ASSERT_NE(newline, std::string::npos) << *output;
+        EXPECT_TRUE(output->starts_with(R"({"ok":true,"permissions":)")) << *output;
+        const std::string last = output->substr(newline + 1);
+        ASSERT_TRUE(last.ends_with("\n")) << *output;
+        EXPECT_TRUE(isCursorAnswer(last.substr(0, last.size() - 1))) << *output;
+        EXPECT_EQ(vanto.exitStatus(), std::optional(exitedWith(0)));
+    }
+}
+
+// --- the desktop as vanto sees it ----------------------------------------------------
+
+TEST(Desktop, CursorIsWhereThePointerWasMoved) {
+    VantoSession vanto;
+    for (auto [x, y] : {std::pair{321, 234}, std::pair{0, 0}, std::pair{1439, 899}, std::pair{700, 5}}) {
+        warpPointer(x, y);
+        EXPECT_EQ(vanto.request(R"({"cmd":"cursor"})"), cursorAnswer(x, y));
+    }
+}
+
+TEST(Desktop, PermissionsAreGrantedWithAccessibilityOnTheBus) {
+    ASSERT_STREQ(std::getenv("ACCESSIBILITY_ENABLED"), "1") << "run this under scripts/headless-desktop.sh";
+    VantoSession vanto;
+    EXPECT_EQ(vanto.request(R"({"cmd":"permissions"})"),
+              R"({"ok":true,"permissions":{"screenRecording":true,"accessibility":true}})");
+}
+
+// --- the window list --------------------------------------------------------------
+
+TEST(WindowList, ChromiumWindowIsListedWithItsOwnerTitleAndGeometry) {
+    TempDir pages;
+    const std::string title = "Vanto e2e window list";
+    auto browser =
+        startChromium(writePage(pages.path(), title, "<h1>Window list</h1><button>Press</button>"), 120, 80, 1000, 700);
+    VantoSession vanto;
+    auto window = waitForWindowOf(vanto, browser->pid(), title);
+    ASSERT_TRUE(window) << "no window of Chromium (pid " << browser->pid() << ") titled \"" << title
+                        << "\" in: " << listWindows(vanto).dump();
+
+    EXPECT_EQ(keysOf(*window),
+              (std::vector<std::string>{"windowID", "app", "pid", "title", "x", "y", "width", "height"}));
+    EXPECT_EQ((*window)["app"], "Chromium");
+    EXPECT_EQ((*window)["pid"], browser->pid());
+
+    auto truth = xwininfo(windowIDOf(*window));
+    ASSERT_TRUE(truth) << "xwininfo knows no window " << windowIDOf(*window);
+    EXPECT_NEAR((*window)["x"].get<int>(), truth->x, 2);
+    EXPECT_NEAR((*window)["y"].get<int>(), truth->y, 2);
+    EXPECT_NEAR((*window)["width"].get<int>(), truth->width, 2);
+    EXPECT_NEAR((*window)["height"].get<int>(), truth->height, 2);
+    expectOnlyLargeWindows(listWindows(vanto));
+}
+
+TEST(WindowList, FrontWindowComesFirst) {
+    TempDir pages;
+    const std::string title = "Vanto e2e stacking";
+    auto browser = startChromium(writePage(pages.path(), title, "<h1>Behind or in front</h1>"), 60, 60, 900, 600);
+    VantoSession vanto;
+    auto chromium = waitForWindowOf(vanto, browser->pid(), title);
+    ASSERT_TRUE(chromium) << listWindows(vanto).dump();
+    const std::uint64_t chromiumID = windowIDOf(*chromium);
+
+    TestWindow other(400, 300, 500, 400, "vanto e2e other window");
+    const std::vector<std::uint64_t> otherInFront{other.id(), chromiumID};
+    const std::vector<std::uint64_t> chromiumInFront{chromiumID, other.id()};
+    activateWindow(other.id());
+    EXPECT_TRUE(waitFor([&] { return frontTwo(vanto) == otherInFront; }, 10s, 100ms)) << listWindows(vanto).dump();
+    activateWindow(chromiumID);
+    EXPECT_TRUE(waitFor([&] { return frontTwo(vanto) == chromiumInFront; }, 10s, 100ms)) << listWindows(vanto).dump();
+    activateWindow(other.id());
+    EXPECT_TRUE(waitFor([&] { return frontTwo(vanto) == otherInFront; }, 10s, 100ms)) << listWindows(vanto).dump();
+}
+
+TEST(WindowList, OnlyWindowsWiderAndTallerThan80AreListed) {
+    TestWindow narrow(100, 100, 80, 200, "vanto e2e narrow");
+    TestWindow flat(300, 100, 200, 80, "vanto e2e flat");
+    TestWindow smallest(600, 100, 81, 81, "vanto e2e smallest listed");
+    const std::vector<std::uint64_t> ours{narrow.id(), flat.id(), smallest.id()};
+    ASSERT_TRUE(waitFor(
+        [&] {
+            auto managed = clientListStacking();
+            return std::ranges::all_of(ours, [&](auto id) { return std::ranges::count(managed, id) == 1; });
+        },
+        10s))
+        << "the window manager did not take on the test windows";
+    auto size = [](std::uint64_t id) {
+        auto geometry = xwininfo(id);
+        return geometry ? std::pair{geometry->width, geometry->height} : std::pair{-1, -1};
+    };
+    ASSERT_EQ(size(narrow.id()), std::pair(80, 200));
+    ASSERT_EQ(size(flat.id()), std::pair(200, 80));
+    ASSERT_EQ(size(smallest.id()), std::pair(81, 81));
+
+    VantoSession vanto;
+    Json windows = listWindows(vanto);
+    const Json* listed = findWindow(windows, smallest.id());
+    ASSERT_NE(listed, nullptr) << windows.dump();
+    EXPECT_EQ((*listed)["title"], "vanto e2e smallest listed");
+    EXPECT_EQ((*listed)["pid"], smallest.pid());
+    EXPECT_EQ((*listed)["width"], 81);
+    EXPECT_EQ((*listed)["height"], 81);
+    EXPECT_EQ(findWindow(windows, narrow.id()), nullptr) << windows.dump();
+    EXPECT_EQ(findWindow(windows, flat.id()), nullptr) << windows.dump();
+    expectOnlyLargeWindows(windows);
+}
+
+// --- a prompt run's command line ------------------------------------------------------
+
+TEST(PromptRun, OptionErrorsArePrintedAsOneAnswerWithStatusOne) {
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string answer;
+    };
+    const std::vector<Case> cases{
+        {{"demo", "--quality", "ultra"}, R"({"ok":false,"error":"--quality must be one of: low, standard, high"})"},
+        {{"demo", "--at", "8"}, R"({"ok":false,"error":"--at only means something with --into"})"},
+    };
+    for (const auto& [arguments, expected] : cases) {
+        std::vector<std::string> argv{vantoBinary()};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        auto result = runCommand(argv, 20s);
+        ASSERT_TRUE(result) << "vanto did not end";
+        EXPECT_EQ(result->output, expected + "\n");
+        EXPECT_EQ(result->status, exitedWith(1));
+    }
+}
+
+TEST(PromptRun, LeadingOptionMeansTheControlProtocol) {
+    warpPointer(432, 123);
+    VantoSession vanto({"--screen", "demo"});
+    EXPECT_EQ(vanto.request(R"({"cmd":"cursor"})"), cursorAnswer(432, 123));
+    vanto.closeInput();
+    EXPECT_EQ(vanto.remainingOutput(), std::optional<std::string>(""));
+    EXPECT_EQ(vanto.exitStatus(), std::optional(exitedWith(0)));
+}
