@@ -280,7 +280,17 @@ TEST(PromptRun, OptionErrorsArePrintedAsOneAnswerWithStatusOne) {
     };
     const std::vector<Case> cases{
         {{"demo", "--quality", "ultra"}, R"({"ok":false,"error":"--quality must be one of: low, standard, high"})"},
+        {{"demo", "--quality", "HIGH", "--codec", "av1"}, R"({"ok":false,"error":"--codec must be one of: h264, hevc"})"},
         {{"demo", "--at", "8"}, R"({"ok":false,"error":"--at only means something with --into"})"},
+        {{"demo", "--into", "v1", "--at", "-1"},
+         R"({"ok":false,"error":"--at must be a number of seconds, like --at 8 or --at 8.5"})"},
+        {{"demo", "--into", "v1"},
+         R"({"ok":false,"error":"--into needs --at: say where in that video the take belongs"})"},
+        {{"demo", "--into", "v1", "--at", "8.5", "--project", "p"},
+         R"({"ok":false,"error":"--project is for a take that makes a new video; one aimed --into a video is part of it"})"},
+        // Every option accepted: the run itself is what this build cannot do yet.
+        {{"demo", "--into", "v1", "--at", "8.5", "--fps", "x", "--screen"},
+         R"({"ok":false,"error":"prompt runs are not available in this build yet"})"},
     };
     for (const auto& [arguments, expected] : cases) {
         std::vector<std::string> argv{vantoBinary()};
