@@ -11,6 +11,12 @@ bool isSpace(utf8proc_int32_t cp) {
     return cp == '\t' || utf8proc_category(cp) == UTF8PROC_CATEGORY_ZS;
 }
 
+bool isWhitespaceOrNewline(utf8proc_int32_t cp) {
+    if ((cp >= 0x09 && cp <= 0x0D) || cp == 0x85) return true;
+    auto category = utf8proc_category(cp);
+    return category == UTF8PROC_CATEGORY_ZS || category == UTF8PROC_CATEGORY_ZL || category == UTF8PROC_CATEGORY_ZP;
+}
+
 struct CodePoint {
     size_t offset;
     size_t length;
@@ -36,25 +42,31 @@ std::vector<CodePoint> decode(std::string_view text, bool& ok) {
     return points;
 }
 
-} // namespace
-
-std::string trimSpaces(std::string_view text) {
+std::string trimmed(std::string_view text, bool (*isBlank)(utf8proc_int32_t), const char* asciiBlanks) {
     bool ok = false;
     auto points = decode(text, ok);
     if (!ok) {
-        auto first = text.find_first_not_of(" \t");
+        auto first = text.find_first_not_of(asciiBlanks);
         if (first == std::string_view::npos) return {};
-        auto last = text.find_last_not_of(" \t");
+        auto last = text.find_last_not_of(asciiBlanks);
         return std::string(text.substr(first, last - first + 1));
     }
     size_t begin = 0;
     size_t end = points.size();
-    while (begin < end && isSpace(points[begin].value)) ++begin;
-    while (end > begin && isSpace(points[end - 1].value)) --end;
+    while (begin < end && isBlank(points[begin].value)) ++begin;
+    while (end > begin && isBlank(points[end - 1].value)) --end;
     if (begin == end) return {};
     size_t from = points[begin].offset;
     size_t to = points[end - 1].offset + points[end - 1].length;
     return std::string(text.substr(from, to - from));
+}
+
+} // namespace
+
+std::string trimSpaces(std::string_view text) { return trimmed(text, isSpace, " \t"); }
+
+std::string trimWhitespaceAndNewlines(std::string_view text) {
+    return trimmed(text, isWhitespaceOrNewline, " \t\n\v\f\r");
 }
 
 bool isValidUTF8(std::string_view text) {

@@ -9,6 +9,11 @@ namespace vanto::text {
 // not line breaks. Text that is not valid UTF-8 is trimmed of ASCII spaces and tabs only.
 std::string trimSpaces(std::string_view text);
 
+// Removes white space and line breaks (every Unicode space and line or paragraph
+// separator, tab to carriage return, next line) from both ends. Text that is not
+// valid UTF-8 is trimmed of the ASCII ones only.
+std::string trimWhitespaceAndNewlines(std::string_view text);
+
 bool isValidUTF8(std::string_view text);
 
 // Upper and lower case for ASCII letters, which is all option values need.
