@@ -1,0 +1,42 @@
+#pragma once
+
+#include "platform/Capture.h"
+#include "platform/Clock.h"
+#include "platform/WindowServer.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+
+namespace vanto {
+
+class X11Display;
+class X11Grabber;
+
+// The capture service on X11: windows and displays from the window server, streams
+// that grab on one thread and encode on another, and single pictures from the same
+// grabs.
+class X11Capture final : public ScreenCapture {
+public:
+    X11Capture(X11Display& display, WindowServer& windows, Clock& clock);
+    ~X11Capture() override;
+
+    ShareableContent shareableContent(bool excludingDesktopWindows, bool onScreenWindowsOnly) override;
+    std::shared_ptr<CaptureStream> makeStream(const ContentFilter& filter, const StreamConfiguration& configuration,
+                                              std::shared_ptr<StreamDelegate> delegate) override;
+    CapturedImage captureImage(const ContentFilter& filter, const StreamConfiguration& configuration) override;
+    std::optional<std::vector<std::uint8_t>> encodePNG(const CapturedImage& image) override;
+
+private:
+    void installErrorHandlers();
+
+    X11Display& display_;
+    WindowServer& windows_;
+    Clock& clock_;
+    std::mutex mutex_;
+    // Redirected once and kept: a window's first picture needs it to repaint.
+    std::map<std::uint32_t, std::unique_ptr<X11Grabber>> pictureGrabbers_;
+};
+
+} // namespace vanto

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "platform/Capture.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <vector>
+
+struct _XDisplay;
+
+namespace vanto {
+
+// Xlib's errors arrive through one process-wide handler. This one counts them per
+// thread (a grab that failed is told apart from one that worked) and passes them on
+// to the handler that was there before, so the other X code keeps counting too.
+void installChainedXErrorHandler();
+unsigned long xErrorsOnThisThread();
+
+// A connection of our own, so that grabbing at 30 frames a second never waits for the
+// window list's lock, and a composite redirect lives exactly as long as its user.
+class X11Connection {
+public:
+    X11Connection(); // throws CaptureError without a display
+    ~X11Connection();
+    X11Connection(const X11Connection&) = delete;
+    X11Connection& operator=(const X11Connection&) = delete;
+    _XDisplay* get() const { return display_; }
+
+private:
+    _XDisplay* display_ = nullptr;
+};
+
+// What goes wrong while grabbing, as the stream reports it.
+namespace capturefailure {
+inline constexpr const char* domain = "X11Capture";
+CaptureFailure windowClosed();
+CaptureFailure noDisplay();
+CaptureFailure grabFailed(const std::string& what);
+CaptureFailure encoderFailed(const std::string& what);
+} // namespace capturefailure
+
+// Grabs the filter's content (a window from its composite pixmap, or a region of the
+// screen) as BGRA, with the pointer blended in when asked. One thread at a time.
+class X11Grabber {
+public:
+    X11Grabber(const ContentFilter& filter, std::optional<RectD> sourceRect, bool showsCursor);
+    ~X11Grabber();
+    X11Grabber(const X11Grabber&) = delete;
+    X11Grabber& operator=(const X11Grabber&) = delete;
+
+    // One picture at the source size; throws CaptureError (windowClosed when the window
+    // is gone). An unmapped (minimised) window repeats its last picture.
+    // The caller may take the pixels (swap them out); a repeated picture then is an
+    // earlier one of the same window.
+    CapturedImage& grab();
+
+    // Whether the first grab after redirecting needs the window to repaint first.
+    bool freshlyRedirected() const { return freshlyRedirected_; }
+
+private:
+    struct ShmImage;
+    struct Pixmap;
+
+    void grabWindow();
+    void grabRegion(unsigned long drawable, int x, int y, int width, int height, int depth, void* visual);
+    void hideExcluded(int originX, int originY);
+    void blendCursor(int originX, int originY);
+    ShmImage& imageFor(int width, int height, int depth, void* visual);
+
+    X11Connection connection_;
+    ContentFilter filter_;
+    std::optional<RectD> sourceRect_;
+    bool showsCursor_;
+    bool freshlyRedirected_ = false;
+    bool hasXFixes_ = false;
+    std::unique_ptr<ShmImage> image_;
+    std::unique_ptr<Pixmap> pixmap_;
+    CapturedImage frame_;
+    bool haveFrame_ = false;
+};
+
+} // namespace vanto
