@@ -1,0 +1,180 @@
+#include "service/LoopbackServer.h"
+
+#include "service/ConnectError.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <vector>
+
+namespace vanto {
+namespace {
+
+// Compares without stopping at the first difference, so timing tells nothing about the state.
+bool sameSecret(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    unsigned char difference = 0;
+    for (std::size_t i = 0; i < a.size(); ++i) difference |= static_cast<unsigned char>(a[i] ^ b[i]);
+    return difference == 0;
+}
+
+} // namespace
+
+LoopbackServer::LoopbackServer(LoopbackNetwork& network, Clock& clock, std::string allowedOrigin, std::string state)
+    : clock_(clock), allowedOrigin_(std::move(allowedOrigin)), state_(std::move(state)) {
+    try {
+        listener_ = network.listen();
+    } catch (const std::exception&) {
+        throw ConnectError::listenFailed();
+    }
+    if (!listener_) throw ConnectError::listenFailed();
+}
+
+LoopbackServer::~LoopbackServer() {
+    cancel();
+}
+
+std::uint16_t LoopbackServer::start() {
+    std::lock_guard guard(connectionsLock_);
+    if (cancelled_ || !listener_) throw ConnectError::listenFailed();
+    auto port = listener_->port();
+    if (port == 0) throw ConnectError::listenFailed();
+    if (!acceptThread_.joinable()) acceptThread_ = std::jthread([this] { acceptLoop(); });
+    return port;
+}
+
+void LoopbackServer::acceptLoop() {
+    while (auto accepted = listener_->accept()) {
+        std::shared_ptr<Connection> connection(std::move(accepted));
+        std::list<Served> finished;
+        std::lock_guard guard(connectionsLock_);
+        if (cancelled_) return;
+        // Threads of connections that ended are collected here, outside the connection list's lock.
+        for (auto it = connections_.begin(); it != connections_.end();) {
+            auto next = std::next(it);
+            if (*it->done) finished.splice(finished.end(), connections_, it);
+            it = next;
+        }
+        if (connections_.size() >= maxConnections) continue; // closed unanswered
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        connections_.push_back(Served{connection, done, std::jthread([this, connection, done] {
+                                          serve(*connection);
+                                          *done = true;
+                                      })});
+    }
+}
+
+void LoopbackServer::serve(Connection& connection) {
+    std::string received;
+    std::vector<std::uint8_t> chunk(receiveChunkBytes);
+    while (true) {
+        auto count = connection.receive(chunk, idleSeconds);
+        if (!count || *count == 0) return; // an error, silence or the end: nothing to answer
+        received.append(reinterpret_cast<const char*>(chunk.data()), *count);
+        if (auto response = answer(received)) {
+            if (connection.send(*response)) connection.finish();
+            return;
+        }
+    }
+}
+
+std::optional<std::string> LoopbackServer::answer(std::string_view received) {
+    std::size_t headLength = 0;
+    auto head = HTTPRequest::parseHead(received, &headLength);
+    bool tooLarge =
+        received.size() > maxRequestBytes ||
+        (head && !head->isChunked() && head->contentLength() > maxRequestBytes - std::min(headLength, maxRequestBytes));
+    if (tooLarge) return reply("413 Content Too Large", R"({"error":"request too large"})", head ? &*head : nullptr);
+    if (!head) return std::nullopt;
+    auto request = HTTPRequest::parse(received);
+    if (!request) return std::nullopt;
+    return respond(*request);
+}
+
+std::string LoopbackServer::respond(const HTTPRequest& request) {
+    if (request.method == "OPTIONS") return reply("204 No Content", "", &request);
+    if (request.method != "POST" || !request.path.starts_with("/callback"))
+        return reply("404 Not Found", R"({"error":"not found"})", &request);
+    auto body = nlohmann::json::parse(request.body, nullptr, false);
+    auto token = body.is_object() ? body.find("token") : body.end();
+    auto state = body.is_object() ? body.find("state") : body.end();
+    if (!body.is_object() || token == body.end() || state == body.end() || !token->is_string() || !state->is_string())
+        return reply("400 Bad Request", R"({"error":"token and state are required"})", &request);
+    if (!sameSecret(state->get<std::string>(), state_))
+        return reply("403 Forbidden", R"({"error":"state mismatch"})", &request);
+    auto answer = reply("200 OK", R"({"ok":true})", &request);
+    settle(token->get<std::string>());
+    return answer;
+}
+
+std::string LoopbackServer::reply(const std::string& status, const std::string& body,
+                                  const HTTPRequest* request) const {
+    std::string out = "HTTP/1.1 " + status + "\r\n";
+    out += "Content-Type: application/json\r\n";
+    out += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+    if (request) {
+        if (auto origin = request->header("origin"); origin && *origin == allowedOrigin_) {
+            out += "Access-Control-Allow-Origin: " + *origin + "\r\n";
+            out += "Access-Control-Allow-Methods: POST, OPTIONS\r\n";
+            out += "Access-Control-Allow-Headers: Content-Type\r\n";
+            out += "Access-Control-Allow-Private-Network: true\r\n";
+            out += "Access-Control-Max-Age: 600\r\n";
+        }
+    }
+    out += "Connection: close\r\n\r\n";
+    out += body;
+    return out;
+}
+
+void LoopbackServer::settle(Outcome outcome) {
+    {
+        std::lock_guard guard(lock_);
+        if (outcome_) return;
+        outcome_ = std::move(outcome);
+    }
+    settled_.notify_all();
+}
+
+std::string LoopbackServer::awaitToken(double timeout, std::stop_token stop) {
+    std::unique_lock guard(lock_);
+    if (!outcome_) {
+        if (waiting_) throw ConnectError::alreadyWaiting();
+        waiting_ = true;
+        guard.unlock();
+        {
+            double limit = timeout > 0 ? timeout : 0;
+            std::jthread timer([this, limit](std::stop_token timerStop) {
+                if (clock_.sleep(limit, timerStop)) settle(std::make_exception_ptr(ConnectError::timedOut()));
+            });
+            std::stop_callback onCancel(stop, [this] { settle(std::make_exception_ptr(Cancelled())); });
+            guard.lock();
+            settled_.wait(guard, [this] { return outcome_.has_value(); });
+            waiting_ = false;
+            guard.unlock();
+        } // the timer is stopped and joined here, outside the lock
+        guard.lock();
+    }
+    if (auto* error = std::get_if<std::exception_ptr>(&*outcome_)) std::rethrow_exception(*error);
+    return std::get<std::string>(*outcome_);
+}
+
+void LoopbackServer::cancel() {
+    {
+        std::lock_guard guard(connectionsLock_);
+        cancelled_ = true;
+    }
+    if (!listener_) return;
+    listener_->cancel();
+    if (acceptThread_.joinable()) acceptThread_.join();
+    // Closed, not just ignored: the port stops taking connections at once.
+    listener_.reset();
+    std::list<Served> open;
+    {
+        std::lock_guard guard(connectionsLock_);
+        open.swap(connections_);
+    }
+    for (auto& served : open) served.connection->interrupt();
+    // The jthreads join as `open` goes.
+}
+
+} // namespace vanto
