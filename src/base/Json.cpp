@@ -48,6 +48,15 @@ std::optional<std::int64_t> wholeNumber(const nlohmann::json& value, std::int64_
     return std::nullopt;
 }
 
+std::string description(const nlohmann::json::exception& error) {
+    std::string message = error.what();
+    if (message.starts_with("[json.exception.")) {
+        auto end = message.find("] ");
+        if (end != std::string::npos) return message.substr(end + 2);
+    }
+    return message;
+}
+
 const nlohmann::json& requireObject(const nlohmann::json& value, const char* what) {
     if (!value.is_object()) throw DecodeError(std::string(what) + " must be a JSON object");
     return value;

@@ -39,6 +39,10 @@ std::optional<std::vector<std::string>> optionalStrings(const nlohmann::json& ob
 // The object under key, or none; anything but an object is an error.
 const nlohmann::json* optionalObject(const nlohmann::json& object, const char* key);
 
+// A parser's or decoder's message without nlohmann's exception id, which means
+// nothing to a person ("parse error at line 1, column 2: ...").
+std::string description(const nlohmann::json::exception& error);
+
 // Reads a JSON number as a whole number in [min, max]; none for anything else.
 std::optional<std::int64_t> wholeNumber(const nlohmann::json& value, std::int64_t min, std::int64_t max);
 
