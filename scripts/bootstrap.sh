@@ -8,13 +8,32 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   nlohmann-json3-dev libgtest-dev libgmock-dev libutf8proc-dev
   # linux backend
-  libx11-dev libxrandr-dev libglib2.0-dev
+  libcurl4-openssl-dev
+  libx11-dev libxrandr-dev libxtst-dev libxcb1-dev libxkbcommon-dev libglib2.0-dev
+  # recording and screenshots: X11 capture, FFmpeg's libraries (x264, x265), libpng
+  libxext-dev libxfixes-dev libxcomposite-dev libpng-dev
+  libavcodec-dev libavformat-dev libswscale-dev libavutil-dev
+  # the desktop panels
+  qt6-base-dev
+  # ffprobe reads the recorded movies in the e2e tests; the ffmpeg CLI is only the
+  # recording benchmark's yardstick
+  ffmpeg
+  # the accessibility tree: AT-SPI constants and libdbus for the calls
+  libatspi2.0-dev libdbus-1-dev
+  # the test application the e2e tests drive
+  libgtk-3-dev
+  # the local stand-in service
+  libcpp-httplib-dev libssl-dev
   # headless desktop for e2e tests and the demo
   xvfb x11-utils dbus dbus-daemon at-spi2-core openbox
   # ps: the desktop script checks which of its processes still run
   procps
   # a real application for the e2e tests
   chromium
+  # only the yardstick the input benchmark measures the XTest sink against
+  xdotool
+  # only the yardstick the accessibility benchmark measures snapshots against
+  python3-pyatspi
 )
 
 missing=()

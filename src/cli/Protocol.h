@@ -1,8 +1,10 @@
 #pragma once
 
 #include "capture/RecorderError.h"
+#include "capture/RecorderTypes.h"
 #include "capture/MouseButton.h"
 #include "platform/Geometry.h"
+#include "service/AccountStatus.h"
 #include "targets/AXElement.h"
 
 #include <nlohmann/json.hpp>
@@ -16,15 +18,6 @@
 #include <vector>
 
 namespace vanto {
-
-// What "start" records.
-struct Target {
-    enum class Kind { window, display };
-    Kind kind = Kind::window;
-    std::optional<std::uint32_t> windowID;
-    std::optional<std::uint32_t> displayID;
-    std::optional<Rect> rect;
-};
 
 struct Request {
     // In this order; commandNames gives each one's JSON value.
@@ -96,20 +89,6 @@ struct WindowInfo {
     bool operator==(const WindowInfo&) const = default;
 };
 
-struct StopResult {
-    std::string path;
-    double duration = 0;
-    std::int64_t events = 0;
-    std::optional<std::string> warning;
-};
-
-struct StatusResult {
-    bool recording = false;
-    std::optional<std::string> path;
-    std::optional<double> elapsed;
-    std::int64_t events = 0;
-};
-
 struct CursorResult {
     double x = 0;
     double y = 0;
@@ -120,12 +99,7 @@ struct PermissionsResult {
     bool accessibility = false;
 };
 
-struct AccountResult {
-    bool connected = false;
-    std::string apiBase;
-    std::optional<std::string> email;
-    std::optional<std::string> name;
-};
+using AccountResult = AccountStatus;
 
 struct UploadResult {
     std::string id;

@@ -4,7 +4,10 @@
 #include "base/Uuid.h"
 #include "cli/ProcessInfo.h"
 #include "cli/WindowList.h"
+#include "service/UploadError.h"
+#include "sheets/DemoSheet.h"
 
+#include <algorithm>
 #include <istream>
 #include <ostream>
 #include <thread>
@@ -39,10 +42,26 @@ std::optional<std::string> missingRequiredField(const Request& r) {
     return std::nullopt;
 }
 
+// A "key" event's text: the key strings joined with "+".
+std::string joinedKeys(const std::vector<std::string>& keys) {
+    std::string text;
+    for (const auto& key : keys) text += (text.empty() ? "" : "+") + key;
+    return text;
+}
+
 } // namespace
 
 Vanto::Vanto(Platform& platform, std::istream& in, std::ostream& out, std::ostream& err)
-    : platform_(platform), in_(in), out_(out), err_(err) {}
+    : platform_(platform), in_(in), out_(out), err_(err),
+      input_(platform.events, platform.clock, platform.permissions, platform.pointer),
+      resolver_(platform.accessibility, platform.processes, platform.clock), indicator_(platform.ui),
+      hud_(platform.ui), recorder_(platform.capture, platform.clock, platform.mainThread, indicator_, hud_),
+      accounts_({platform.paths, platform.processes, platform.clock, platform.random, platform.http, platform.workspace,
+                 platform.network, platform.mainThread, platform.defaults}) {}
+
+void Vanto::logCaptureEvent(const Request& request, const std::string& text, std::optional<Point> at) {
+    recorder_.note(std::string(commandName(request.cmd)), request.label, text, at);
+}
 
 int Vanto::main(const Arguments& argumentsWithProgram, RunLoop& mainLoop) {
     // There is no Dock on X11 desktops, so the accessory activation policy (no Dock icon,
@@ -56,8 +75,15 @@ int Vanto::main(const Arguments& argumentsWithProgram, RunLoop& mainLoop) {
         emit(notAvailableYet("the desktop window is"));
         return 1;
     }
-    if (value("--demo", arguments)) {
-        emit(notAvailableYet("demo sheets are"));
+    if (auto demo = value("--demo", arguments)) {
+        // A broken sheet is the person's to fix, so it is reported before anything else.
+        try {
+            [[maybe_unused]] DemoSheet sheet = loadForLaunch(*demo, platform_.paths.home());
+        } catch (const DemoSheet::Failure& failure) {
+            err_ << failure.what() << "\n";
+            return 1;
+        }
+        emit(notAvailableYet("the desktop window is"));
         return 1;
     }
 
@@ -133,9 +159,88 @@ Response Vanto::handle(const Request& request) {
                 PermissionsResult{permissions.screenCapturePreflight(), permissions.accessibilityTrusted(false)};
             return response;
         }
+        case C::move:
+            input_.move(*request.to, request.duration.value_or(0.4));
+            logCaptureEvent(request, "");
+            return response;
+        case C::click: {
+            const Point clicked = request.to ? *request.to : platform_.pointer.position();
+            input_.click(request.to, request.button.value_or(MouseButton::left), request.settle.value_or(0.12));
+            logCaptureEvent(request, "", clicked);
+            return response;
+        }
+        case C::type:
+            input_.type(*request.text, request.charsPerSecond.value_or(12));
+            logCaptureEvent(request, *request.text);
+            return response;
+        case C::key:
+            input_.press(*request.keys);
+            logCaptureEvent(request, joinedKeys(*request.keys));
+            return response;
+        case C::scroll:
+            input_.scroll(request.dy.value_or(0), request.dx.value_or(0), request.duration.value_or(0.6));
+            logCaptureEvent(request, "");
+            return response;
+        case C::start: {
+            Recorder::StartParams params;
+            params.target = *request.target;
+            params.fps = request.fps.value_or(30);
+            params.output = request.output ? std::filesystem::path(*request.output) : defaultOutputURL();
+            params.showsCursor = request.showsCursor.value_or(true);
+            params.quality = RecordingQuality::standard;
+            params.codec = RecordingCodec::h264;
+            recorder_.start(params);
+            return response;
+        }
+        case C::stop: {
+            // Whatever stop answers, nothing is being saved afterwards: the indicator
+            // would otherwise say "Saving" for as long as the loop runs.
+            struct HideIndicator {
+                Vanto& vanto;
+                ~HideIndicator() {
+                    try {
+                        vanto.platform_.mainThread.run([this] { vanto.indicator_.hide(); });
+                    } catch (const std::exception&) {
+                        // Only the indicator stays up; the answer matters more.
+                    }
+                }
+            } hide{*this};
+            response.stopped = recorder_.stop();
+            return response;
+        }
+        case C::status:
+            response.status = recorder_.status();
+            return response;
+        case C::find: {
+            AXResolver::FindParams params;
+            params.pid = request.pid;
+            params.text = request.text;
+            params.role = request.role;
+            params.limit = std::max<std::int64_t>(request.limit.value_or(20), 0);
+            params.allWindows = request.allWindows.value_or(false);
+            response.elements = resolver_.find(params);
+            return response;
+        }
+        case C::at:
+            if (auto element = resolver_.elementAt(*request.to, request.pid))
+                response.elements = std::vector<AXElement>{*element};
+            return response;
+        case C::connect:
+            response.account = accounts_.connect(request.token, request.apiBase);
+            return response;
+        case C::disconnect:
+            response.account = accounts_.disconnect();
+            return response;
+        case C::account:
+            response.account = accounts_.account();
+            return response;
         default:
             return notAvailableYet("\"" + std::string(commandName(request.cmd)) + "\" is");
         }
+    } catch (const UploadError& error) {
+        if (error.kind() == UploadError::Case::notConnected)
+            return Response::failure(R"(not connected; send {"cmd":"connect"} to link this machine to a Vanto account)");
+        return Response::failure(error.what());
     } catch (const std::exception& error) {
         return Response::failure(error.what());
     }

@@ -1,9 +1,15 @@
 #pragma once
 
+#include "capture/Input.h"
+#include "capture/Recorder.h"
+#include "capture/RecordingIndicator.h"
+#include "capture/StepHUD.h"
 #include "cli/Options.h"
 #include "cli/Protocol.h"
 #include "platform/Platform.h"
 #include "platform/RunLoop.h"
+#include "service/AccountCommands.h"
+#include "targets/AXResolver.h"
 
 #include <filesystem>
 #include <iosfwd>
@@ -41,6 +47,17 @@ private:
     std::istream& in_;
     std::ostream& out_;
     std::ostream& err_;
+    Input input_;
+    AXResolver resolver_;
+    RecordingIndicator indicator_;
+    StepHUD hud_;
+    // One recorder for the whole control loop, so "stop" finds what "start" began.
+    Recorder recorder_;
+    AccountCommands accounts_;
+
+    // After a successful input command: its capture event, when a recording runs and
+    // the request has a label.
+    void logCaptureEvent(const Request& request, const std::string& text, std::optional<Point> at = std::nullopt);
 };
 
 } // namespace vanto

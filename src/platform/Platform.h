@@ -1,13 +1,21 @@
 #pragma once
 
+#include "platform/Accessibility.h"
+#include "platform/Capture.h"
 #include "platform/Clock.h"
+#include "platform/Defaults.h"
+#include "platform/EventSink.h"
+#include "platform/Http.h"
+#include "platform/Listener.h"
 #include "platform/MainThread.h"
 #include "platform/Paths.h"
 #include "platform/Permissions.h"
 #include "platform/Pointer.h"
 #include "platform/Processes.h"
 #include "platform/Random.h"
+#include "platform/Ui.h"
 #include "platform/WindowServer.h"
+#include "platform/Workspace.h"
 
 namespace vanto {
 
@@ -22,6 +30,15 @@ struct Platform {
     Permissions& permissions;
     Pointer& pointer;
     Paths& paths;
+    EventSink& events;
+    KeyListener& keys;
+    Accessibility& accessibility;
+    ScreenCapture& capture;
+    Ui& ui;
+    Http& http;
+    LoopbackNetwork& network;
+    Workspace& workspace;
+    Defaults& defaults;
 };
 
 } // namespace vanto

@@ -224,7 +224,8 @@ FakePlatform::~FakePlatform() {
 }
 
 Platform FakePlatform::platform() {
-    return Platform{clock, random, mainThread, windows, processes, permissions, pointer, paths};
+    return Platform{clock, random, mainThread, windows, processes, permissions, pointer, paths, events, keys, accessibility, capture, ui,
+                    http, network, workspace, defaults};
 }
 
 } // namespace vanto::fake

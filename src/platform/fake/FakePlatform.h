@@ -1,8 +1,14 @@
 #pragma once
 
 #include "platform/EventSink.h"
+#include "platform/fake/FakeCapture.h"
 #include "platform/Platform.h"
 #include "platform/RunLoop.h"
+#include "platform/fake/FakeAccessibility.h"
+#include "platform/fake/FakeWorkspace.h"
+#include "platform/fake/MemoryDefaults.h"
+#include "platform/fake/QuietNetwork.h"
+#include "platform/fake/ScriptedHttp.h"
 
 #include <nlohmann/json.hpp>
 
@@ -196,6 +202,13 @@ public:
     FakePaths paths;
     FakeEventSink events{clock, pointer};
     FakeKeyListener keys;
+    FakeAccessibility accessibility;
+    FakeScreenCapture capture;
+    FakeUi ui;
+    ScriptedHttp http{&clock};
+    QuietNetwork network;
+    FakeWorkspace workspace;
+    MemoryDefaults defaults;
 
 private:
     std::filesystem::path root_;

@@ -1,9 +1,17 @@
 #include "platform/linux/LinuxPlatform.h"
 
+#include "platform/JsonFileDefaults.h"
+#include "platform/linux/AtspiAccessibility.h"
+#include "platform/linux/CurlHttp.h"
+#include "platform/linux/LinuxEventSink.h"
+#include "platform/linux/LinuxKeyListener.h"
 #include "platform/linux/LinuxPaths.h"
 #include "platform/linux/LinuxPermissions.h"
 #include "platform/linux/LinuxProcesses.h"
 #include "platform/linux/LinuxWindowServer.h"
+#include "platform/linux/LinuxWorkspace.h"
+#include "platform/linux/PosixListener.h"
+#include "platform/linux/X11Capture.h"
 
 #include <sys/random.h>
 
@@ -40,6 +48,16 @@ struct LinuxPlatform::Parts {
     LinuxProcesses processes;
     LinuxPermissions permissions{display};
     LinuxPaths paths;
+    LinuxEventSink events{display};
+    LinuxKeyListener keys;
+    AtspiAccessibility accessibility{display, permissions, processes, clock};
+    X11Capture capture{display, windows, clock};
+    NullUi noPanels;
+    Ui* ui = &noPanels;
+    CurlHttp http;
+    PosixLoopbackNetwork network;
+    LinuxWorkspace workspace;
+    JsonFileDefaults defaults{paths.configDir() / JsonFileDefaults::fileName};
 };
 
 LinuxPlatform::LinuxPlatform() : parts_(std::make_unique<Parts>()) {}
@@ -48,7 +66,12 @@ LinuxPlatform::~LinuxPlatform() = default;
 
 Platform LinuxPlatform::platform() {
     Parts& p = *parts_;
-    return Platform{p.clock, p.random, p.runLoop, p.windows, p.processes, p.permissions, p.pointer, p.paths};
+    return Platform{p.clock, p.random, p.runLoop, p.windows, p.processes, p.permissions, p.pointer, p.paths, p.events, p.keys,
+                    p.accessibility, p.capture, *p.ui, p.http, p.network, p.workspace, p.defaults};
+}
+
+void LinuxPlatform::usePanels(Ui& ui) {
+    parts_->ui = &ui;
 }
 
 RunLoop& LinuxPlatform::runLoop() {

@@ -17,6 +17,8 @@ public:
     LinuxPlatform& operator=(const LinuxPlatform&) = delete;
 
     Platform platform();
+    // The panels to show from now on; without this call there are none.
+    void usePanels(Ui& ui);
     RunLoop& runLoop();
 
 private:
