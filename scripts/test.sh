@@ -99,7 +99,8 @@ if build_tree build -DCMAKE_BUILD_TYPE=RelWithDebInfo; then
 fi
 
 if build_tree build-asan -DCMAKE_BUILD_TYPE=Debug -DVANTO_SANITIZE=ON; then
-  test_environment=(ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1)
+  test_environment=(ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+    LSAN_OPTIONS=suppressions=$PWD/scripts/lsan-suppressions.txt)
   test_tree build-asan
   test_environment=()
 fi

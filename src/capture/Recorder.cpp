@@ -188,10 +188,12 @@ void Recorder::start(const StartParams& params) {
         stream->startCapture(stop);
         return true;
     });
+    // The movie starts now: showing the indicator may take a while on a busy desktop,
+    // and the events and the duration must not lag behind the pictures by that much.
+    const double now = clock_.now();
 
     mainThread_.run([this] { indicator_.show(RecordingIndicator::Phase::recording); });
 
-    const double now = clock_.now();
     stream_ = std::move(stream);
     recordingOutput_ = output;
     delegate_ = std::move(delegate);

@@ -40,16 +40,30 @@ void RunLoop::park() {
     parked_ = true;
     while (true) {
         wake_.wait(lock, [this] { return quitting_ || !queue_.empty(); });
-        if (queue_.empty()) break; // quitting with nothing left to do
+        if (quitting_) {
+            // What was asked before the quit still runs; work that keeps posting itself
+            // again (the panels' event pump) must not hold the loop open forever.
+            auto last = std::move(queue_);
+            queue_.clear();
+            lock.unlock();
+            for (auto& work : last) work();
+            lock.lock();
+            break;
+        }
         auto next = std::move(queue_.front());
         queue_.pop_front();
         lock.unlock();
         next();
         lock.lock();
     }
+    // Anything posted meanwhile goes unrun; a run() waiting for it gets a broken promise.
+    auto dropped = std::move(queue_);
+    queue_.clear();
     parked_ = false;
     quitting_ = false;
     mainThreadID_ = {};
+    lock.unlock();
+    dropped.clear();
 }
 
 void RunLoop::quit() {

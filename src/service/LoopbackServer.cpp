@@ -71,14 +71,22 @@ void LoopbackServer::serve(Connection& connection) {
         auto count = connection.receive(chunk, idleSeconds);
         if (!count || *count == 0) return; // an error, silence or the end: nothing to answer
         received.append(reinterpret_cast<const char*>(chunk.data()), *count);
-        if (auto response = answer(received)) {
-            if (connection.send(*response)) connection.finish();
+        std::optional<std::string> token;
+        if (auto response = answer(received, &token)) {
+            // The flow ends, and this server with it, only once the page has its answer:
+            // a page whose callback fails revokes the token it just sent.
+            // An answer that did not get through leaves a token the page revokes, so
+            // the flow goes on waiting rather than taking it.
+            if (connection.send(*response)) {
+                connection.finish();
+                if (token) settle(*token);
+            }
             return;
         }
     }
 }
 
-std::optional<std::string> LoopbackServer::answer(std::string_view received) {
+std::optional<std::string> LoopbackServer::answer(std::string_view received, std::optional<std::string>* acceptedToken) {
     std::size_t headLength = 0;
     auto head = HTTPRequest::parseHead(received, &headLength);
     bool tooLarge =
@@ -88,10 +96,10 @@ std::optional<std::string> LoopbackServer::answer(std::string_view received) {
     if (!head) return std::nullopt;
     auto request = HTTPRequest::parse(received);
     if (!request) return std::nullopt;
-    return respond(*request);
+    return respond(*request, acceptedToken);
 }
 
-std::string LoopbackServer::respond(const HTTPRequest& request) {
+std::string LoopbackServer::respond(const HTTPRequest& request, std::optional<std::string>* acceptedToken) {
     if (request.method == "OPTIONS") return reply("204 No Content", "", &request);
     if (request.method != "POST" || !request.path.starts_with("/callback"))
         return reply("404 Not Found", R"({"error":"not found"})", &request);
@@ -103,7 +111,10 @@ std::string LoopbackServer::respond(const HTTPRequest& request) {
     if (!sameSecret(state->get<std::string>(), state_))
         return reply("403 Forbidden", R"({"error":"state mismatch"})", &request);
     auto answer = reply("200 OK", R"({"ok":true})", &request);
-    settle(token->get<std::string>());
+    if (acceptedToken)
+        *acceptedToken = token->get<std::string>();
+    else
+        settle(token->get<std::string>());
     return answer;
 }
 

@@ -54,10 +54,13 @@ public:
 
     // The bytes to send back for what one connection has sent so far, once there is
     // an answer: a complete request, or too many bytes. None: wait for more.
-    std::optional<std::string> answer(std::string_view received);
+    // With acceptedToken, a valid callback's token is put there for the caller to
+    // settle once the answer is delivered; without it, the outcome is settled at once.
+    std::optional<std::string> answer(std::string_view received, std::optional<std::string>* acceptedToken = nullptr);
 
-    // The answer to one complete request; a valid callback settles the outcome.
-    std::string respond(const HTTPRequest& request);
+    // The answer to one complete request; a valid callback settles the outcome (or
+    // hands its token over, as above).
+    std::string respond(const HTTPRequest& request, std::optional<std::string>* acceptedToken = nullptr);
 
 private:
     using Outcome = std::variant<std::string, std::exception_ptr>;

@@ -20,6 +20,7 @@ extern "C" {
 #include <signal.h>
 
 #include <chrono>
+#include <optional>
 #include <cmath>
 #include <cstdlib>
 #include <thread>
@@ -181,8 +182,14 @@ TEST(Record, AWindowWhileMovingClickingAndTyping) {
     ASSERT_EQ(stopped.value("ok", false), true) << stopped.dump();
     EXPECT_EQ(stopped["stopped"]["path"], output);
     EXPECT_EQ(stopped["stopped"]["events"], 3);
-    EXPECT_NEAR(stopped["stopped"]["duration"].get<double>(), 5.0, 0.3);
-    EXPECT_FALSE(stopped["stopped"].contains("warning")) << stopped.dump();
+    const double reported = stopped["stopped"]["duration"].get<double>();
+    EXPECT_NEAR(reported, 5.0, 0.3);
+    // A busy machine may lose frames (the benchmark measures that); nothing else may
+    // go wrong.
+    if (stopped["stopped"].contains("warning")) {
+        EXPECT_NE(stopped["stopped"]["warning"].get<std::string>().find("frames were dropped"), std::string::npos)
+            << stopped.dump();
+    }
 
     Json after = requestJSON(vanto, R"({"cmd":"status"})");
     EXPECT_EQ(after["status"]["recording"], false);
@@ -198,6 +205,7 @@ TEST(Record, AWindowWhileMovingClickingAndTyping) {
     EXPECT_EQ(video["pix_fmt"], "yuv420p");
     EXPECT_EQ(video["r_frame_rate"], "30/1");
     EXPECT_NEAR(probedDuration(probed), 5.0, 0.3);
+    EXPECT_NEAR(probedDuration(probed), reported, 0.2) << "the movie and the recorder disagree on its length";
     EXPECT_EQ(video["width"], geometry->width & ~1);
     EXPECT_EQ(video["height"], geometry->height & ~1);
     EXPECT_EQ(video["width"].get<int>() % 2, 0);
@@ -401,9 +409,10 @@ struct ShownPage {
     std::uint64_t id = 0;
 };
 
-ShownPage showPage(const TempDir& folder, const std::string& title, const std::string& body) {
+ShownPage showPage(const TempDir& folder, const std::string& title, const std::string& body, int width = 640,
+                   int height = 480) {
     ShownPage shown;
-    shown.browser = startChromium(writePage(folder.path(), title, body), 0, 0, 640, 480);
+    shown.browser = startChromium(writePage(folder.path(), title, body), 0, 0, width, height);
     VantoSession lister;
     shown.id = waitForWindow(lister, title);
     return shown;
@@ -480,4 +489,83 @@ TEST(RecordInProcess, EventsCarryPositionsInTheRecordedAreaOnlyForDisplayRecordi
     events = in.recorder.events();
     ASSERT_EQ(events.size(), 1u);
     EXPECT_FALSE(events[0].at) << "a window recording's event has a position";
+}
+
+// The panels live on the process's main thread, as in the program: the test's steps
+// run on a thread of their own while this one serves as the main thread.
+TEST(RecordInProcess, ADisplayRecordingLeavesOutTheStepPanel) {
+    TempDir folder("vanto-e2e-record");
+    auto page = showPage(folder, "Panel page", colourPage("", "#20a040"), 1440, 900);
+    ASSERT_NE(page.id, 0u);
+    std::this_thread::sleep_for(1000ms);
+
+    vanto::LinuxPlatform backend;
+    auto panels = vanto::makeDesktopPanels(backend.runLoop());
+    backend.usePanels(*panels);
+    auto platform = backend.platform();
+    vanto::RecordingIndicator indicator(platform.ui);
+    vanto::StepHUD hud(platform.ui);
+    vanto::Recorder recorder(platform.capture, platform.clock, platform.mainThread, indicator, hud);
+
+    std::vector<Picture> whole, alone;
+    std::optional<Geometry> panel, geometry;
+    std::thread steps([&] {
+        struct Quit {
+            vanto::LinuxPlatform& backend;
+            ~Quit() { backend.runLoop().quit(); }
+        } quit{backend};
+        platform.mainThread.run(
+            [&] { hud.show(vanto::RecordingIndicator::Phase::planning, "step 1 of 3", "Click Save", 0.3); });
+        waitFor(
+            [&] {
+                for (auto window : clientListStacking()) {
+                    auto result = runCommand({"xprop", "-id", std::to_string(window), "WM_NAME"});
+                    if (result && result->output.find("Vanto step panel") != std::string::npos)
+                        panel = xwininfo(window);
+                }
+                return panel.has_value();
+            },
+            10s, 200ms);
+        if (!panel) return;
+        std::this_thread::sleep_for(500ms); // drawn
+
+        vanto::Recorder::StartParams display;
+        display.target.kind = vanto::Target::Kind::display;
+        display.output = folder.path() / "display.mov";
+        display.showsCursor = false;
+        recorder.start(display);
+        std::this_thread::sleep_for(1s);
+        recorder.stop();
+        platform.mainThread.run([&] { hud.hide(); });
+
+        vanto::Recorder::StartParams window;
+        window.target = windowTarget(page.id);
+        window.output = folder.path() / "window.mov";
+        window.showsCursor = false;
+        recorder.start(window);
+        std::this_thread::sleep_for(1s);
+        recorder.stop();
+        geometry = xwininfo(page.id);
+        whole = decodeMovie(display.output.string());
+        alone = decodeMovie(window.output.string());
+    });
+    backend.runLoop().park();
+    steps.join();
+
+    ASSERT_TRUE(panel) << "the step panel is not on screen";
+    ASSERT_TRUE(geometry);
+    ASSERT_FALSE(whole.empty());
+    ASSERT_FALSE(alone.empty());
+    int same = 0, total = 0;
+    for (int y = panel->y; y < panel->y + panel->height; ++y)
+        for (int x = panel->x; x < panel->x + panel->width; ++x) {
+            const int wx = x - geometry->x, wy = y - geometry->y;
+            if (wx < 0 || wy < 0 || wx >= alone.back().width || wy >= alone.back().height) continue;
+            ++total;
+            const auto* a = whole.back().at(x, y);
+            const auto* b = alone.back().at(wx, wy);
+            if (std::abs(a[0] - b[0]) + std::abs(a[1] - b[1]) + std::abs(a[2] - b[2]) < 40) ++same;
+        }
+    ASSERT_GT(total, 100);
+    EXPECT_GT(same, total * 90 / 100) << "the display recording shows the step panel";
 }

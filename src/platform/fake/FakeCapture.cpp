@@ -178,6 +178,7 @@ int FakeScreenCapture::streamsMade() {
 void FakeUi::showIndicator(const std::string& title, UiColour colour, const std::string& tooltip) {
     indicator = Indicator{title, colour, tooltip};
     indicatorTitles.push_back(title);
+    if (onShowIndicator) onShowIndicator();
 }
 
 void FakeUi::hideIndicator() {

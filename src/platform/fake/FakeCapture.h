@@ -142,6 +142,7 @@ public:
     };
     std::optional<Indicator> indicator;
     std::vector<std::string> indicatorTitles; // every title shown, in order
+    std::function<void()> onShowIndicator;    // e.g. a slow desktop taking its time
     std::optional<PanelContent> panel;
     std::optional<std::string> controlTitle;
     bool controlEnabled = false;

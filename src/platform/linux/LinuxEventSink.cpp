@@ -26,9 +26,11 @@ namespace {
 // characters as soon as the machine was busy. So lent keycodes linger, a new
 // character takes another free keycode, and only keycodes idle for a while go back.
 constexpr auto lendingLinger = std::chrono::milliseconds(500);
-// A keycode lent a moment ago is pressed only after this: 0 ms garbled characters,
-// 1 ms and 5 ms were exact.
-constexpr auto remapSettle = std::chrono::milliseconds(5);
+// A keycode lent a moment ago is pressed only after this: clients read the new
+// keymap in their own time. On an idle desktop 0 ms garbled characters and 1 ms and
+// 5 ms were exact; with the machine busy (sanitizer builds, several browsers) Chromium
+// still lost one in 5 ms. 30 ms is small beside the pause between typed characters.
+constexpr auto remapSettle = std::chrono::milliseconds(30);
 // openbox activates a window in well under 200 ms.
 constexpr auto activationLimit = std::chrono::milliseconds(1000);
 constexpr auto activationPoll = std::chrono::milliseconds(10);

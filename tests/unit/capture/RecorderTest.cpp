@@ -308,6 +308,19 @@ TEST_F(RecorderTest, aSilentServiceIsCutOffWithTheLabelledDeadline) {
     capture.hangStop = false;
 }
 
+TEST_F(RecorderTest, theTakeIsTimedFromItsFirstPictureNotFromWhenTheIndicatorShowed) {
+    int shown = 0;
+    ui.onShowIndicator = [&] {
+        if (++shown == 1) clock.advance(0.7); // a busy desktop draws the indicator late
+    };
+    recorder.start(windowParams());
+    recorder.note("click", "Save", "", std::nullopt);
+    clock.advance(1);
+    auto result = recorder.stop();
+    EXPECT_NEAR(result.duration, 1.7, 1e-9);
+    EXPECT_NEAR(recorder.events().at(0).t, 0.7, 1e-9);
+}
+
 TEST_F(RecorderTest, startReplacesAnOldFileAndUsesTheCodecAsked) {
     {
         std::ofstream old(folder / "take.mov");

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
+#include <thread>
 #include <stdexcept>
 #include <vector>
 
@@ -32,6 +34,25 @@ TEST(RunLoop, workFromOtherThreadsRunsOnTheParkedThreadInOrder) {
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
     ASSERT_EQ(where.size(), 1u);
     EXPECT_EQ(where[0], mainID);
+}
+
+TEST(RunLoop, workThatPostsItselfAgainDoesNotHoldTheLoopOpenAfterQuit) {
+    RunLoop loop;
+    std::atomic<int> pumps{0};
+    std::function<void()> pump = [&] {
+        ++pumps;
+        loop.post(pump);
+    };
+    bool askedBeforeQuit = false;
+    std::jthread worker([&] {
+        loop.post(pump);
+        while (pumps < 3) std::this_thread::yield();
+        loop.post([&] { askedBeforeQuit = true; });
+        loop.quit();
+    });
+    loop.park(); // returns: the test would hang otherwise
+    worker.join();
+    EXPECT_TRUE(askedBeforeQuit);
 }
 
 TEST(RunLoop, withoutAParkedThreadWorkRunsInPlace) {

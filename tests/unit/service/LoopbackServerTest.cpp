@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <future>
+#include <thread>
 
 namespace vanto {
 namespace {
@@ -192,6 +195,91 @@ TEST_F(LoopbackServerTest, cancellingTheCallerSettlesWithCancelled) {
     EXPECT_THROW(waiter.get(), Cancelled);
     server.answer(goodCallback("tok-after-cancel"));
     EXPECT_THROW(server.awaitToken(1), Cancelled);
+}
+
+// One connection that sends a callback, slow to take the answer, then nothing more.
+class OneCallback final : public LoopbackNetwork {
+public:
+    struct State {
+        std::string request;
+        std::atomic<bool> sending{false};
+        std::atomic<bool> finished{false};
+        std::atomic<bool> refuseAnswer{false};
+    };
+
+    class Exchange final : public Connection {
+    public:
+        explicit Exchange(std::shared_ptr<State> state) : state_(std::move(state)) {}
+        std::optional<std::size_t> receive(std::span<std::uint8_t> buffer, double) override {
+            if (given_) return 0;
+            given_ = true;
+            std::copy(state_->request.begin(), state_->request.end(), buffer.begin());
+            return state_->request.size();
+        }
+        bool send(std::string_view) override {
+            state_->sending = true;
+            // A page on a busy machine takes its time to read the answer.
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            return !state_->refuseAnswer;
+        }
+        void finish() override { state_->finished = true; }
+        void interrupt() override {}
+
+    private:
+        std::shared_ptr<State> state_;
+        bool given_ = false;
+    };
+
+    class Once final : public Listener {
+    public:
+        explicit Once(std::shared_ptr<State> state) : state_(std::move(state)) {}
+        std::uint16_t port() override { return 4712; }
+        std::unique_ptr<Connection> accept() override {
+            if (!handedOut_) {
+                handedOut_ = true;
+                return std::make_unique<Exchange>(state_);
+            }
+            quiet_.accept(); // until cancelled
+            return nullptr;
+        }
+        void cancel() override { quiet_.cancel(); }
+
+    private:
+        std::shared_ptr<State> state_;
+        bool handedOut_ = false;
+        fake::QuietListener quiet_{4712};
+    };
+
+    std::unique_ptr<Listener> listen() override { return std::make_unique<Once>(state); }
+    std::shared_ptr<State> state = std::make_shared<State>();
+};
+
+TEST(LoopbackServerDelivery, theTokenIsTakenOnlyOnceThePageHasItsAnswer) {
+    OneCallback network;
+    network.state->request = goodCallback("tok-delivered");
+    fake::VirtualClock clock;
+    clock.setAutoAdvance(false);
+    LoopbackServer server(network, clock, origin, state);
+    server.start();
+    EXPECT_EQ(server.awaitToken(180), "tok-delivered");
+    // Taking the token ends the flow and closes the server: the page must have been
+    // answered by then, or it revokes what it sent.
+    EXPECT_TRUE(network.state->finished) << "the token was taken while the answer was still on its way";
+    server.cancel();
+}
+
+TEST(LoopbackServerDelivery, anAnswerThatDidNotGetThroughLeavesTheFlowWaiting) {
+    OneCallback network;
+    network.state->request = goodCallback("tok-lost");
+    network.state->refuseAnswer = true;
+    fake::VirtualClock clock;
+    LoopbackServer server(network, clock, origin, state);
+    server.start();
+    while (!network.state->sending) std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(400)); // past the answer's attempt
+    // With nothing taken, the virtual limit passes at once.
+    EXPECT_THROW(server.awaitToken(180), ConnectError);
+    server.cancel();
 }
 
 } // namespace
