@@ -1,6 +1,9 @@
 #include "agent/PlanSteps.h"
 
 #include "base/Text.h"
+#include "targets/AXResolver.h"
+
+#include <map>
 
 namespace vanto::PlanSteps {
 namespace {
@@ -31,6 +34,23 @@ std::vector<Step> skippingTheStart(std::vector<Step> steps, const std::optional<
         if (it->action == "open") continue;
         if (it->action == "navigate" && it->url && samePage(*it->url, *startPage)) steps.erase(it);
         break;
+    }
+    return steps;
+}
+
+std::vector<Step> numbered(std::vector<Step> steps) {
+    std::map<std::string, std::int64_t> counts;
+    for (auto& step : steps) {
+        std::string key;
+        if (step.target && !step.target->empty())
+            key = *step.target;
+        else if (step.role && !step.role->empty())
+            key = *step.role;
+        else if (step.action == "back")
+            key = "back";
+        else
+            continue;
+        step.occurrence = ++counts[AXResolver::normalise(key)];
     }
     return steps;
 }

@@ -87,5 +87,24 @@ TEST(PlanSteps, promptAndDescription) {
     EXPECT_EQ(PlanError::question("Which account?").what(), std::string("Which account?"));
 }
 
+TEST(PlanSteps, stepsNamingTheSameThingAreNumberedInOrder) {
+    auto click = [](std::optional<std::string> target, std::optional<std::string> role = {}) {
+        Step s = step("click");
+        s.target = std::move(target);
+        s.role = std::move(role);
+        return s;
+    };
+    Step none = step("wait");
+    none.occurrence = 7; // nothing to name: left as it was
+    auto steps = PlanSteps::numbered({click("Save"), click("  SAVE "), step("back"), click("Sävé"), click("", "button"),
+                                      click(std::nullopt, "Button"), step("back"), none, click("Save…"),
+                                      click("Cancel")});
+    std::vector<std::int64_t> occurrences;
+    for (const auto& s : steps) occurrences.push_back(s.occurrence);
+    // Case, spaces, accents and punctuation make no other key; an empty target falls
+    // back to the role; "back" steps count together.
+    EXPECT_EQ(occurrences, (std::vector<std::int64_t>{1, 2, 1, 3, 1, 2, 2, 7, 4, 1}));
+}
+
 } // namespace
 } // namespace vanto

@@ -1,0 +1,152 @@
+#include "agent/Agent.h"
+#include "platform/fake/FakePlatform.h"
+#include "service/UploadError.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace vanto {
+namespace {
+
+namespace fs = std::filesystem;
+
+class AgentTest : public ::testing::Test {
+protected:
+    AgentTest() {
+        fs::create_directories(runs());
+        fake.processes.env["VANTO_CONFIG"] = (fake.paths.configDir() / "config.json").string();
+    }
+
+    fs::path runs() { return fake.paths.configDir() / "runs"; }
+
+    void link() {
+        std::ofstream(fake.paths.configDir() / "config.json") << R"({"token":"tok-1","apiBase":"https://api.test"})";
+    }
+
+    // The run's error and the lines it logged.
+    std::string run(const RunParams& params) {
+        Agent agent({fake.paths, fake.processes, fake.clock, fake.http}, ProgressLog(err));
+        try {
+            agent.run(params);
+        } catch (const std::exception& error) {
+            return error.what();
+        }
+        return "no error";
+    }
+
+    RunParams params(std::string prompt = "show saving") {
+        RunParams p;
+        p.prompt = std::move(prompt);
+        return p;
+    }
+
+    std::vector<std::string> registered() {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(runs())) names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    fake::FakePlatform fake;
+    std::ostringstream err;
+};
+
+constexpr const char* performing = "performing a plan's steps is not available in this build yet";
+
+TEST_F(AgentTest, thePlannersStepsArePreparedAndListedAndTheRunDeregisters) {
+    link();
+    fake.http.answer(200, R"({"steps":[{"action":"open","app":"Chromium"},
+        {"action":"navigate","url":"https://www.example.test/"},
+        {"action":"click","target":"Save","role":"button","nth":2,"near":"Title"},
+        {"action":"key","key":"cmd+s"}]})");
+    auto p = params();
+    p.startURL = "http://example.test";
+    p.into = "v1";
+    EXPECT_EQ(run(p), performing);
+    EXPECT_EQ(err.str(), "vanto: starting\n"
+                         "vanto: asking the planner\n"
+                         "vanto: planned 3 steps\n"
+                         "vanto:   1. open app=Chromium\n"
+                         "vanto:   2. click target=\"Save\" role=button nth=2 near=\"Title\"\n"
+                         "vanto:   3. key key=cmd+s\n");
+    auto sent = fake.http.sent();
+    ASSERT_EQ(sent.size(), 1u);
+    auto body = nlohmann::json::parse(sent[0].request.body);
+    EXPECT_EQ(body["continues"], true);
+    EXPECT_EQ(body["prompt"], "Google Chrome is already open on http://example.test. Start from that page; do not "
+                              "navigate to it again. show saving");
+    EXPECT_TRUE(registered().empty());
+}
+
+TEST_F(AgentTest, anotherLiveRunMakesThisOneWalkAndADeadOnesFileGoes) {
+    link();
+    fake.http.answer(200, R"({"steps":[]})");
+    fake.processes.table[501] = fake::FakeProcess{};
+    fake.processes.table[502] = fake::FakeProcess{1, "", false};
+    std::ofstream(runs() / "501") << "1800000000";
+    std::ofstream(runs() / "502") << "1800000000";
+    EXPECT_EQ(run(params()), performing);
+    EXPECT_NE(err.str().find("vanto: another vanto run is driving; walking the flow without recording\n"),
+              std::string::npos)
+        << err.str();
+    EXPECT_EQ(registered(), std::vector<std::string>{"501"}) << "the dead run's file stays, or ours does";
+
+    fake.processes.table[501].alive = false;
+    err.str("");
+    EXPECT_EQ(run(params()), performing);
+    EXPECT_EQ(err.str().find("walking"), std::string::npos) << err.str();
+    EXPECT_TRUE(registered().empty());
+
+    // --no-record walks whoever else runs.
+    err.str("");
+    auto walk = params();
+    walk.driveOnly = true;
+    EXPECT_EQ(run(walk), performing);
+    EXPECT_NE(err.str().find("walking the flow without recording"), std::string::npos);
+}
+
+TEST_F(AgentTest, withoutALinkThereIsNoPlannerAndATakeForAVideoStopsFirst) {
+    EXPECT_EQ(run(params()), UploadError::notConnected().what());
+    EXPECT_EQ(err.str(), "vanto: starting\n");
+    EXPECT_TRUE(registered().empty()) << "a failed run stays registered";
+
+    err.str("");
+    auto into = params();
+    into.into = "v1";
+    EXPECT_EQ(run(into), UploadError::notConnected().what());
+    EXPECT_EQ(err.str(), "") << "the run started before the link was checked";
+    EXPECT_TRUE(fake.http.sent().empty());
+}
+
+TEST_F(AgentTest, aPlanFileIsUsedInsteadOfThePlannerAndItsFaultsEndTheRun) {
+    auto withFile = params();
+    withFile.planFile = fake.paths.tempDir() / "plan.json";
+    fs::create_directories(fake.paths.tempDir());
+    std::ofstream(*withFile.planFile) << R"({"steps":[{"action":"wait"},{"target":"no action"}]})";
+    EXPECT_NE(run(withFile).find("action"), std::string::npos) << "a step without an action fails the plan";
+
+    std::ofstream(*withFile.planFile) << R"({"steps":[{"action":"back"},{"action":"back"}]})";
+    err.str("");
+    EXPECT_EQ(run(withFile), performing);
+    EXPECT_EQ(err.str(), "vanto: starting\n"
+                         "vanto: using plan.json; the prompt is narration only, not the plan\n"
+                         "vanto: planned 2 steps\n"
+                         "vanto:   1. back\n"
+                         "vanto:   2. back\n");
+    EXPECT_TRUE(fake.http.sent().empty()) << "the planner was asked";
+
+    fs::remove(*withFile.planFile);
+    EXPECT_EQ(run(withFile),
+              "could not read the plan at " + withFile.planFile->string() + ": No such file or directory");
+}
+
+TEST_F(AgentTest, thePlannersQuestionEndsTheRunWithTheQuestion) {
+    link();
+    fake.http.answer(422, R"({"error":"Which app should I use?"})");
+    EXPECT_EQ(run(params()), "Which app should I use?");
+}
+
+} // namespace
+} // namespace vanto
