@@ -5,6 +5,7 @@
 #include "capture/MouseButton.h"
 #include "platform/Geometry.h"
 #include "service/AccountStatus.h"
+#include "service/UploadResult.h"
 #include "targets/AXElement.h"
 
 #include <nlohmann/json.hpp>
@@ -101,11 +102,6 @@ struct PermissionsResult {
 
 using AccountResult = AccountStatus;
 
-struct UploadResult {
-    std::string id;
-    std::string url;
-    std::int64_t events = 0;
-};
 
 struct Response {
     bool ok = true;

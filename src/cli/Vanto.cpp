@@ -1,9 +1,12 @@
 #include "cli/Vanto.h"
 
+#include "agent/Agent.h"
 #include "base/Text.h"
 #include "base/Uuid.h"
 #include "cli/ProcessInfo.h"
 #include "cli/WindowList.h"
+#include "service/APIClient.h"
+#include "service/ConfigStore.h"
 #include "service/UploadError.h"
 #include "sheets/DemoSheet.h"
 
@@ -49,21 +52,64 @@ std::string joinedKeys(const std::vector<std::string>& keys) {
     return text;
 }
 
+// Whether two paths name the same file; lexically when either cannot be looked at.
+bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
+    std::error_code error;
+    bool same = std::filesystem::equivalent(a, b, error);
+    if (error) return a.lexically_normal() == b.lexically_normal();
+    return same;
+}
+
+// "upload": the given file, or the loop's last take with its events and duration.
+UploadResult uploadTake(Platform& platform, Recorder& recorder, const Request& request) {
+    auto config = ConfigStore(platform.paths, platform.processes).load();
+    if (!config) throw UploadError::notConnected();
+    std::optional<std::pair<StopResult, std::vector<CaptureEvent>>> last;
+    try {
+        last = recorder.take();
+    } catch (const RecorderError& error) {
+        if (error.kind() != RecorderError::Case::nothingRecorded) throw;
+    }
+    APIClient::UploadParams params;
+    if (request.path) {
+        params.file = *request.path;
+    } else if (last) {
+        params.file = last->first.path;
+    } else {
+        throw RecorderError::nothingRecorded();
+    }
+    // The log describes the last take only; another file goes up without it.
+    if (last && sameFile(params.file, last->first.path)) {
+        params.events = std::move(last->second);
+        params.duration = last->first.duration;
+    }
+    params.narration = request.narration.value_or("");
+    params.applyProjectSettings = true;
+    return APIClient(*config, platform.http, platform.clock, platform.random).upload(params);
+}
+
 } // namespace
 
 Vanto::Vanto(Platform& platform, std::istream& in, std::ostream& out, std::ostream& err)
-    : platform_(platform), in_(in), out_(out), err_(err),
+    : platform_(platform), in_(in), out_(out), err_(err), runLog_(platform.paths.stateDir() / "run.log", platform.clock),
       input_(platform.events, platform.clock, platform.permissions, platform.pointer),
       resolver_(platform.accessibility, platform.processes, platform.clock), indicator_(platform.ui),
       hud_(platform.ui), recorder_(platform.capture, platform.clock, platform.mainThread, indicator_, hud_),
       accounts_({platform.paths, platform.processes, platform.clock, platform.random, platform.http, platform.workspace,
                  platform.network, platform.mainThread, platform.defaults}) {}
 
+Vanto::~Vanto() {
+    // The process-wide log must not outlive the program object that owns it.
+    if (RunLog::shared() == &runLog_) RunLog::setShared(nullptr);
+}
+
 void Vanto::logCaptureEvent(const Request& request, const std::string& text, std::optional<Point> at) {
     recorder_.note(std::string(commandName(request.cmd)), request.label, text, at);
 }
 
 int Vanto::main(const Arguments& argumentsWithProgram, RunLoop& mainLoop) {
+    RunLog::setShared(&runLog_);
+    runLog_.setRecording(true);
     // There is no Dock on X11 desktops, so the accessory activation policy (no Dock icon,
     // no menu bar) needs nothing here: a command-line process shows neither.
     Arguments arguments(argumentsWithProgram.empty() ? argumentsWithProgram.begin()
@@ -134,8 +180,14 @@ int Vanto::runPrompt(const Arguments& arguments) {
         emit(Response::failure(error.what()));
         return 1;
     }
-    emit(notAvailableYet("prompt runs are"));
-    return 1;
+    Agent agent({platform_.paths, platform_.processes, platform_.clock, platform_.http}, ProgressLog(err_));
+    try {
+        agent.run(options.params);
+    } catch (const std::exception& error) {
+        emit(Response::failure(error.what()));
+        return 1;
+    }
+    return 0;
 }
 
 Response Vanto::handle(const Request& request) {
@@ -233,6 +285,9 @@ Response Vanto::handle(const Request& request) {
             return response;
         case C::account:
             response.account = accounts_.account();
+            return response;
+        case C::upload:
+            response.uploaded = uploadTake(platform_, recorder_, request);
             return response;
         default:
             return notAvailableYet("\"" + std::string(commandName(request.cmd)) + "\" is");

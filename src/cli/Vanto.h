@@ -1,5 +1,6 @@
 #pragma once
 
+#include "agent/RunLog.h"
 #include "capture/Input.h"
 #include "capture/Recorder.h"
 #include "capture/RecordingIndicator.h"
@@ -20,6 +21,9 @@ namespace vanto {
 class Vanto {
 public:
     Vanto(Platform& platform, std::istream& in, std::ostream& out, std::ostream& err);
+    ~Vanto();
+    Vanto(const Vanto&) = delete;
+    Vanto& operator=(const Vanto&) = delete;
 
     // Chooses the mode from the process arguments (program path first) and runs it on
     // a worker thread while the calling thread serves as the main thread. Returns the
@@ -47,6 +51,7 @@ private:
     std::istream& in_;
     std::ostream& out_;
     std::ostream& err_;
+    RunLog runLog_;
     Input input_;
     AXResolver resolver_;
     RecordingIndicator indicator_;

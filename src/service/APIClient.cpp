@@ -94,6 +94,20 @@ nlohmann::json APIClient::jsonObject(const Http::Request& request, const Http::R
     return document;
 }
 
+Plan APIClient::plan(const std::string& prompt, bool continues, bool stageOnly, std::stop_token stop) const {
+    const nlohmann::json body{{"prompt", prompt}, {"runner", "native"}, {"continues", continues}, {"stage_only", stageOnly}};
+    auto planning = request("/api/capture/plan", "POST", body);
+    Http::Response answer;
+    try {
+        answer = send(planning, stop);
+    } catch (const UploadError& error) {
+        if (error.kind() == UploadError::Case::http && error.status() == 422 && !error.serviceMessage().empty())
+            throw PlanError::question(error.serviceMessage());
+        throw;
+    }
+    return decodePlan(answer.body);
+}
+
 Account APIClient::account(std::stop_token stop) const {
     auto profile = request("/api/profile", "GET");
     auto answer = jsonObject(profile, send(profile, stop));

@@ -1,16 +1,26 @@
 #pragma once
 
+#include "agent/Plan.h"
+#include "capture/CaptureEvent.h"
 #include "platform/Clock.h"
 #include "platform/Http.h"
+#include "platform/Random.h"
 #include "service/ConfigStore.h"
 #include "service/UploadError.h"
+#include "service/UploadResult.h"
 
 #include <nlohmann/json.hpp>
 
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
 #include <optional>
 #include <stop_token>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace vanto {
 
@@ -31,6 +41,9 @@ public:
     static constexpr int attempts = 3;
 
     APIClient(Config config, Http& http, Clock& clock);
+    // The random source makes the boundaries of uploaded parts; without one the
+    // standard library's random device does.
+    APIClient(Config config, Http& http, Clock& clock, Random& random);
 
     const Config& config() const { return config_; }
 
@@ -57,6 +70,11 @@ public:
     // GET /api/profile.
     Account account(std::stop_token stop = {}) const;
 
+    // POST /api/capture/plan: the planner's steps for a prompt. A 422 with a message is
+    // the planner's question (PlanError); a body that is no plan is the decoder's error.
+    // continues: the take goes into an existing video; stageOnly: a cloud run.
+    Plan plan(const std::string& prompt, bool continues, bool stageOnly, std::stop_token stop = {}) const;
+
     // DELETE /api/extension/tokens/current within 10 s; every failure is ignored, so
     // an unreachable service never stands in the way of signing out locally.
     void revokeToken() const noexcept;
@@ -68,6 +86,78 @@ public:
     // The path of a request's address, for messages.
     static std::string pathOf(const std::string& url);
 
+    // Take upload and placement (APIClientUpload.cpp).
+
+    static constexpr std::size_t partSize = 8 * 1024 * 1024;
+
+    using Progress = std::function<void(double)>;
+
+    struct InitiateParams {
+        std::string filename;
+        std::string narration;
+        bool isCapture = false; // the take has logged events
+        std::string footageFor;
+        std::string projectID;
+        bool applyProjectSettings = false;
+        std::string clientKey; // idempotency key; empty: none
+    };
+
+    struct UploadParams {
+        std::filesystem::path file;
+        std::string narration;
+        std::vector<CaptureEvent> events;
+        double duration = 0; // seconds
+        std::string footageFor;
+        std::string projectID;
+        bool applyProjectSettings = false;
+        std::string clientKey;
+        Progress onProgress; // the fraction sent so far, after each part
+    };
+
+    struct InsertParams {
+        std::string into;
+        std::string sourceVideoID;
+        std::int64_t inMs = 0;
+        std::int64_t outMs = 0;
+        std::int64_t atMs = 0;
+        std::string clientKey;
+    };
+
+    // One stretch of a video's timeline; sourceVideoID absent: from the video itself.
+    struct ClipRef {
+        std::string id;
+        std::int64_t inMs = 0;
+        std::int64_t outMs = 0;
+        std::optional<std::string> sourceVideoID;
+        bool operator==(const ClipRef&) const = default;
+    };
+
+    static nlohmann::json initiateBody(const InitiateParams& params);
+    // POST /api/upload/initiate: the new session's id.
+    std::string initiate(const InitiateParams& params, std::stop_token stop = {}) const;
+    // PUT each 8 MiB part as a multipart form; [{"part_number", "etag"}] in order.
+    std::vector<nlohmann::json> uploadParts(const std::string& sessionID, const std::filesystem::path& file,
+                                            const Progress& onProgress = {}, std::stop_token stop = {}) const;
+    // POST /api/upload/<session>/complete: the video's id.
+    std::string complete(const std::string& sessionID, const std::vector<nlohmann::json>& parts, bool retrying,
+                         std::stop_token stop = {}) const;
+    void postEvents(const std::string& videoID, const std::vector<CaptureEvent>& events, double duration,
+                    std::stop_token stop = {}) const;
+    // initiate, parts, complete, events.
+    UploadResult upload(const UploadParams& params, std::stop_token stop = {}) const;
+
+    // Where the take landed in the video, when the service says.
+    std::optional<std::int64_t> insertTake(const InsertParams& params, std::stop_token stop = {}) const;
+    std::vector<ClipRef> clips(const std::string& videoID, std::stop_token stop = {}) const;
+    std::pair<ClipRef, ClipRef> split(const std::string& videoID, const std::string& clipID, std::int64_t atMs,
+                                      std::stop_token stop = {}) const;
+    void deleteClip(const std::string& videoID, const std::string& clipID, std::stop_token stop = {}) const;
+    // Seconds.
+    double videoLength(const std::string& videoID, std::stop_token stop = {}) const;
+    void rename(const std::string& videoID, const std::string& title, std::stop_token stop = {}) const;
+    // False on any failure, an unreachable service included.
+    bool videoExists(const std::string& videoID, std::stop_token stop = {}) const noexcept;
+
 private:
     void check(const Http::Request& request, const Http::Response& response) const;
     // Messages may quote what the service said; a service that echoes the token must
@@ -77,6 +167,7 @@ private:
     Config config_;
     Http& http_;
     Clock& clock_;
+    Random* random_ = nullptr;
 };
 
 } // namespace vanto

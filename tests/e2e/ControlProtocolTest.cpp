@@ -288,9 +288,9 @@ TEST(PromptRun, OptionErrorsArePrintedAsOneAnswerWithStatusOne) {
          R"({"ok":false,"error":"--into needs --at: say where in that video the take belongs"})"},
         {{"demo", "--into", "v1", "--at", "8.5", "--project", "p"},
          R"({"ok":false,"error":"--project is for a take that makes a new video; one aimed --into a video is part of it"})"},
-        // Every option accepted: the run itself is what this build cannot do yet.
-        {{"demo", "--into", "v1", "--at", "8.5", "--fps", "x", "--screen"},
-         R"({"ok":false,"error":"prompt runs are not available in this build yet"})"},
+        // Every option accepted: the run starts, and needs a plan file or a linked account.
+        {{"demo", "--fps", "x", "--screen", "--quality", "LOW", "--codec", "HEVC", "--plan", "/nonexistent/plan.json"},
+         R"({"ok":false,"error":"could not read the plan at /nonexistent/plan.json: No such file or directory"})"},
     };
     for (const auto& [arguments, expected] : cases) {
         std::vector<std::string> argv{vantoBinary()};

@@ -201,7 +201,8 @@ TEST_F(ServiceTest, theTokenAppearsInNoErrorTextNoLogLineAndNotOnStandardError) 
     EXPECT_NE(log.find("GET /api/profile"), std::string::npos) << "the service logs its requests";
     EXPECT_EQ(log.find(token), std::string::npos);
     EXPECT_EQ(service.requests().dump().find(token), std::string::npos);
-    for (const auto& entry : fs::directory_iterator(service.stateFolder() / "data")) {
+    for (const auto& entry : fs::recursive_directory_iterator(service.stateFolder() / "data")) {
+        if (!entry.is_regular_file()) continue;
         std::ifstream in(entry.path());
         std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         EXPECT_EQ(content.find(token), std::string::npos) << "the service keeps hashes only: " << entry.path();

@@ -45,7 +45,32 @@ bool dropConnection(const httplib::Request& request) {
     return false;
 }
 
+std::optional<Fault>& pendingFault() {
+    // httplib serves a request's routing, endpoint and answer on one thread.
+    thread_local std::optional<Fault> pending;
+    return pending;
+}
+
+bool carriesBody(const httplib::Request& request) {
+    auto length = request.get_header_value("Content-Length");
+    if (!length.empty() && length != "0") return true;
+    return request.get_header_value("Transfer-Encoding").find("chunked") != std::string::npos;
+}
+
+void answerWith(const Fault& fault, httplib::Response& response) {
+    response.status = *fault.status;
+    response.set_content(fault.body, fault.contentType);
+}
+
 } // namespace
+
+bool answerPendingFault(httplib::Response& response) {
+    auto& pending = pendingFault();
+    if (!pending) return false;
+    answerWith(*pending, response);
+    pending.reset();
+    return true;
+}
 
 bool Fault::matches(const std::string& requestMethod, const std::string& requestPath) const {
     if (!method.empty() && method != requestMethod) return false;
@@ -55,6 +80,7 @@ bool Fault::matches(const std::string& requestMethod, const std::string& request
 
 nlohmann::json Fault::toJSON() const {
     nlohmann::json out = {{"path", path}, {"times", times}};
+    if (after) out["after"] = after;
     if (!method.empty()) out["method"] = method;
     if (status) {
         out["status"] = *status;
@@ -88,6 +114,7 @@ Fault Fault::fromJSON(const nlohmann::json& d) {
     fault.method = text("method").value_or("");
     for (auto& c : fault.method) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     fault.times = whole("times", 1, 1'000'000).value_or(1);
+    fault.after = whole("after", 0, 1'000'000).value_or(0);
     fault.status = whole("status", 100, 599);
     fault.body = text("body").value_or("");
     fault.delayMs = whole("delayMs", 0, 600'000).value_or(0);
@@ -124,6 +151,10 @@ std::optional<Fault> Faults::take(const std::string& method, const std::string& 
     std::lock_guard lock(mutex_);
     for (auto it = faults_.begin(); it != faults_.end(); ++it) {
         if (!it->matches(method, path)) continue;
+        if (it->after > 0) {
+            --it->after;
+            continue;
+        }
         auto fault = *it;
         if (--it->times == 0) faults_.erase(it);
         return fault;
@@ -153,6 +184,7 @@ void Faults::clearRequests() {
 void addFaultRoutes(httplib::Server& server, Faults& faults) {
     server.set_pre_routing_handler([&faults](const httplib::Request& request, httplib::Response& response) {
         using Outcome = httplib::Server::HandlerResponse;
+        pendingFault().reset();
         if (isControlPath(request.path)) return Outcome::Unhandled;
         faults.record(request);
         auto fault = faults.take(request.method, request.path);
@@ -166,9 +198,19 @@ void addFaultRoutes(httplib::Server& server, Faults& faults) {
             return Outcome::Handled;
         }
         if (!fault->status) return Outcome::Unhandled;
-        response.status = *fault->status;
-        response.set_content(fault->body, fault->contentType);
+        if (carriesBody(request)) {
+            pendingFault() = *fault;
+            return Outcome::Unhandled;
+        }
+        answerWith(*fault, response);
         return Outcome::Handled;
+    });
+    server.set_post_routing_handler([](const httplib::Request&, httplib::Response& response) {
+        // By now the route's answer has its length set: the fault's replaces both.
+        if (answerPendingFault(response)) {
+            response.headers.erase("Content-Length");
+            response.set_header("Content-Length", std::to_string(response.body.size()));
+        }
     });
 
     server.Post("/__faults", [&faults](const httplib::Request& request, httplib::Response& response) {

@@ -17,6 +17,7 @@ struct Fault {
     std::string method; // empty: any method
     std::string path;   // exact, or a prefix when it ends in "*"
     int times = 1;
+    int after = 0; // matching requests let through first
     std::optional<int> status;
     std::string body;
     std::string contentType;
@@ -50,6 +51,13 @@ private:
     std::vector<Fault> faults_;
     std::deque<nlohmann::json> requests_;
 };
+
+// A fault with a status on a request that carries a body waits until the body has
+// been read: answering first would close the connection on a client still sending,
+// which it sees as a lost connection instead of the answer. The endpoint answers it
+// through here once it holds the body; any fault left over is answered after the
+// endpoint ran. True when the fault answered.
+bool answerPendingFault(httplib::Response& response);
 
 // POST, GET and DELETE /__faults; GET and DELETE /__requests; and the hook that
 // applies the faults before any other route sees the request.

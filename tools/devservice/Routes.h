@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Library.h"
 #include "Service.h"
 
 #include <httplib.h>
@@ -16,5 +17,19 @@ void addTokenRoutes(httplib::Server& server, Service& service);
 void addSessionRoutes(httplib::Server& server, Service& service);
 // GET /connect and its assets; GET / (a short index)
 void addConnectPage(httplib::Server& server, Service& service);
+// POST /api/upload/initiate; PUT /api/upload/<session>/chunk; POST /api/upload/<session>/complete
+void addUploadRoutes(httplib::Server& server, Service& service, Library& library);
+// /api/video/<id>: the record, events, clips, timeline, file; GET /videos/<id>: its page
+void addVideoRoutes(httplib::Server& server, Service& service, Library& library);
+
+// Runs a route's work; a refusal of the library becomes its status and message.
+template <class Work>
+void guarded(httplib::Response& response, Work&& work) {
+    try {
+        work();
+    } catch (const LibraryError& error) {
+        sendError(response, error.status(), error.what());
+    }
+}
 
 } // namespace vanto::devservice

@@ -2,6 +2,7 @@
 // working offline. State lives in one folder; see README.md beside this file.
 
 #include "Faults.h"
+#include "Planner.h"
 #include "Routes.h"
 #include "Service.h"
 #include "Store.h"
@@ -15,6 +16,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <optional>
@@ -34,6 +36,9 @@ constexpr const char* usage = R"(usage:
       Creates an account and prints a new token for it.
   vanto-devservice add-token [--state DIR] --email EMAIL
       Prints a new token for an existing account.
+  vanto-devservice add-plan [--state DIR] (--prompt TEXT | --pattern REGEX) (--plan FILE | --question TEXT)
+      Stores what the planner answers for a prompt: the plan in FILE (JSON with "steps"),
+      or a question back. A pattern is searched in the prompt, ignoring case.
 The state folder defaults to $XDG_DATA_HOME/vanto-devservice (~/.local/share/vanto-devservice).
 )";
 
@@ -61,7 +66,8 @@ struct CommandLine {
 
 CommandLine parse(int argc, char** argv) {
     static const std::vector<std::string> withValue = {"--host",  "--port", "--state",   "--auto-sign-in",
-                                                       "--email", "--name", "--password"};
+                                                       "--email", "--name", "--password",
+                                                       "--prompt", "--pattern", "--plan", "--question"};
     static const std::vector<std::string> plainFlags = {"--quiet", "--help"};
     CommandLine line;
     int i = 1;
@@ -105,6 +111,27 @@ int addToken(const CommandLine& line) {
     return 0;
 }
 
+int addPlan(const CommandLine& line) {
+    nlohmann::json entry;
+    if (auto prompt = line.value("--prompt")) entry["prompt"] = *prompt;
+    if (auto pattern = line.value("--pattern")) entry["pattern"] = *pattern;
+    if (auto question = line.value("--question")) entry["question"] = *question;
+    if (auto file = line.value("--plan")) {
+        std::ifstream in(*file);
+        if (!in) fail("cannot read " + *file);
+        auto plan = nlohmann::json::parse(in, nullptr, false);
+        if (plan.is_discarded()) fail(*file + " is not JSON");
+        entry["plan"] = plan;
+    }
+    PlanBook book(stateFolder(line));
+    try {
+        book.add(entry);
+    } catch (const PlanBookError& error) {
+        fail(error.what());
+    }
+    return 0;
+}
+
 int serve(const CommandLine& line) {
     // Signals are taken by one thread with sigwait, which may stop the server safely.
     sigset_t stopping;
@@ -123,6 +150,7 @@ int serve(const CommandLine& line) {
                   << " yet; add it with add-account" << std::endl;
     Service service(store, options);
     Faults faults;
+    PlanBook plans(store.folder());
 
     httplib::Server server;
     addFaultRoutes(server, faults);
@@ -130,6 +158,10 @@ int serve(const CommandLine& line) {
     addTokenRoutes(server, service);
     addSessionRoutes(server, service);
     addConnectPage(server, service);
+    Library library(store.folder());
+    addUploadRoutes(server, service, library);
+    addVideoRoutes(server, service, library);
+    addPlannerRoutes(server, service, plans);
     server.set_exception_handler([](const httplib::Request&, httplib::Response& response, std::exception_ptr error) {
         std::string message = "internal error";
         try {
@@ -191,6 +223,7 @@ int main(int argc, char** argv) {
         if (line.command == "serve") return serve(line);
         if (line.command == "add-account") return addAccount(line);
         if (line.command == "add-token") return addToken(line);
+        if (line.command == "add-plan") return addPlan(line);
     } catch (const std::exception& error) {
         fail(error.what());
     }

@@ -1,4 +1,5 @@
 #include "cli/Vanto.h"
+#include "service/UploadError.h"
 #include "platform/fake/FakePlatform.h"
 
 #include <gtest/gtest.h>
@@ -76,7 +77,9 @@ TEST_F(VantoTest, firstArgumentDecidesBetweenPromptRunAndControlLoop) {
     auto prompt = runMain({"demo", "--screen"}, "{\"cmd\":\"cursor\"}\n");
     EXPECT_EQ(prompt.status, 1);
     ASSERT_EQ(prompt.lines.size(), 1u);
-    EXPECT_EQ(prompt.lines[0], R"({"ok":false,"error":"prompt runs are not available in this build yet"})");
+    // The run starts: with neither a plan file nor a linked account there is no plan.
+    EXPECT_EQ(prompt.lines[0], answerLine(Response::failure(UploadError::notConnected().what())));
+    EXPECT_EQ(lastError, "vanto: starting\n");
 }
 
 TEST_F(VantoTest, optionErrorsAreAnswersOnStandardOutputWithStatus1) {
