@@ -68,10 +68,14 @@ Plan Agent::plan(const RunParams& params, std::stop_token stop) {
 }
 
 void Agent::run(const RunParams& params, std::stop_token stop) {
-    // A take meant for an existing video needs the link before anything happens on
-    // screen. (Whether that video exists is asked once uploads are built.)
-    if (params.into && params.upload && !ConfigStore(seams_.paths, seams_.processes).load())
-        throw UploadError::notConnected();
+    // A take meant for an existing video needs the link and the video before anything
+    // happens on screen.
+    if (params.into && params.upload) {
+        auto config = ConfigStore(seams_.paths, seams_.processes).load();
+        if (!config) throw UploadError::notConnected();
+        if (!APIClient(*config, seams_.http, seams_.clock).videoExists(*params.into, stop))
+            throw UploadError::noSuchVideo(*params.into);
+    }
     RunRegistry registry(runsFolder(), seams_.processes, seams_.clock);
     // Decided before registering, so that this run never counts itself.
     const bool walkOnly = params.driveOnly || !registry.others().empty();

@@ -57,6 +57,7 @@ constexpr const char* performing = "performing a plan's steps is not available i
 
 TEST_F(AgentTest, thePlannersStepsArePreparedAndListedAndTheRunDeregisters) {
     link();
+    fake.http.answer(200, R"({"id":"v1"})"); // the video the take goes into exists
     fake.http.answer(200, R"({"steps":[{"action":"open","app":"Chromium"},
         {"action":"navigate","url":"https://www.example.test/"},
         {"action":"click","target":"Save","role":"button","nth":2,"near":"Title"},
@@ -72,8 +73,9 @@ TEST_F(AgentTest, thePlannersStepsArePreparedAndListedAndTheRunDeregisters) {
                          "vanto:   2. click target=\"Save\" role=button nth=2 near=\"Title\"\n"
                          "vanto:   3. key key=cmd+s\n");
     auto sent = fake.http.sent();
-    ASSERT_EQ(sent.size(), 1u);
-    auto body = nlohmann::json::parse(sent[0].request.body);
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[0].request.url, "https://api.test/api/video/v1");
+    auto body = nlohmann::json::parse(sent[1].request.body);
     EXPECT_EQ(body["continues"], true);
     EXPECT_EQ(body["prompt"], "Google Chrome is already open on http://example.test. Start from that page; do not "
                               "navigate to it again. show saving");
@@ -140,6 +142,23 @@ TEST_F(AgentTest, aPlanFileIsUsedInsteadOfThePlannerAndItsFaultsEndTheRun) {
     fs::remove(*withFile.planFile);
     EXPECT_EQ(run(withFile),
               "could not read the plan at " + withFile.planFile->string() + ": No such file or directory");
+}
+
+TEST_F(AgentTest, aTakeForAVideoThatDoesNotExistStopsBeforeTheRunStarts) {
+    link();
+    fake.http.answer(404, R"({"error":"not found"})");
+    auto into = params();
+    into.into = "vid_missing";
+    EXPECT_EQ(run(into), UploadError::noSuchVideo("vid_missing").what());
+    EXPECT_EQ(err.str(), "");
+    ASSERT_EQ(fake.http.sent().size(), 1u);
+    EXPECT_EQ(fake.http.sent()[0].request.url, "https://api.test/api/video/vid_missing");
+
+    // Without an upload the video is never asked about.
+    into.upload = false;
+    fake.http.answer(200, R"({"steps":[]})");
+    EXPECT_EQ(run(into), performing);
+    EXPECT_EQ(fake.http.sent().size(), 2u);
 }
 
 TEST_F(AgentTest, thePlannersQuestionEndsTheRunWithTheQuestion) {
