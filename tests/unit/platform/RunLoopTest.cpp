@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <functional>
+#include <future>
 #include <thread>
 #include <stdexcept>
 #include <vector>
@@ -17,6 +18,10 @@ TEST(RunLoop, workFromOtherThreadsRunsOnTheParkedThreadInOrder) {
     std::vector<int> order;
     std::vector<std::thread::id> where;
     std::jthread worker([&] {
+        // Until the loop is parked, work runs where it is asked: wait for the park.
+        std::promise<void> parked;
+        loop.post([&] { parked.set_value(); });
+        parked.get_future().wait();
         loop.run([&] {
             order.push_back(1);
             where.push_back(std::this_thread::get_id());
