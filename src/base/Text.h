@@ -19,4 +19,7 @@ bool isValidUTF8(std::string_view text);
 // Upper and lower case for ASCII letters, which is all option values need.
 std::string asciiLower(std::string_view text);
 
+// The text with & < > " ' written as HTML entities, safe inside elements and quoted attributes.
+std::string escapedHTML(std::string_view text);
+
 } // namespace vanto::text

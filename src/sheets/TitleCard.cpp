@@ -1,5 +1,7 @@
 #include "sheets/TitleCard.h"
 
+#include "base/Text.h"
+
 #include "base/AtomicFile.h"
 #include "base/Uuid.h"
 
@@ -33,30 +35,7 @@ constexpr std::string_view tail = "\n  </main>\n</body>\n</html>";
 } // namespace
 
 std::string TitleCard::escaped(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&#39;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
+    return text::escapedHTML(text);
 }
 
 std::string TitleCard::html() const {

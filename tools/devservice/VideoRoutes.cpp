@@ -1,3 +1,4 @@
+#include "base/Text.h"
 // Videos: the event log, the clips (insert, split, delete), the timeline, the record
 // itself, and each video's page on the web application.
 
@@ -10,32 +11,6 @@
 namespace vanto::devservice {
 namespace fs = std::filesystem;
 namespace {
-
-std::string escapeHTML(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&#39;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
 
 std::string seconds(std::int64_t ms) {
     char text[32];
@@ -65,17 +40,17 @@ std::string videoPage(const nlohmann::json& video) {
     const std::string id = video["id"];
     std::string clips;
     for (const auto& clip : video["clips"])
-        clips += "<li>" + escapeHTML(clip.value("source_video_id", id)) + ": " +
+        clips += "<li>" + text::escapedHTML(clip.value("source_video_id", id)) + ": " +
                  seconds(clip["in_ms"].get<std::int64_t>()) + " to " + seconds(clip["out_ms"].get<std::int64_t>()) +
                  "</li>";
     return "<!doctype html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" +
-           escapeHTML(video.value("title", id)) +
+           text::escapedHTML(video.value("title", id)) +
            " - Vanto</title>\n<link rel=\"stylesheet\" href=\"/assets/app.css\">\n</head>\n<body data-video=\"" +
-           escapeHTML(id) + "\">\n<main>\n<h1>" + escapeHTML(video.value("title", id)) +
-           "</h1>\n<video controls preload=\"metadata\" src=\"/videos/" + escapeHTML(id) +
+           text::escapedHTML(id) + "\">\n<main>\n<h1>" + text::escapedHTML(video.value("title", id)) +
+           "</h1>\n<video controls preload=\"metadata\" src=\"/videos/" + text::escapedHTML(id) +
            "/movie\" style=\"max-width:100%\"></video>\n<p>Length " +
            seconds(video["duration_ms"].get<std::int64_t>()) + ", " + std::to_string(video.value("events", 0)) +
-           " events, from " + escapeHTML(video.value("filename", "")) + ".</p>\n<h2>Clips</h2>\n<ol>" + clips +
+           " events, from " + text::escapedHTML(video.value("filename", "")) + ".</p>\n<h2>Clips</h2>\n<ol>" + clips +
            "</ol>\n</main>\n</body>\n</html>\n";
 }
 
