@@ -543,6 +543,26 @@ TEST(InputGtk, TypeKeyClickAndScrollArriveInTheApplication) {
     EXPECT_TRUE(waitFor([&] { return keyboardMapping() == before; }, 5s)) << "the keyboard map was left changed";
 }
 
+// A scroll comes to the nearest whole wheel click of its own distance, and to one
+// when it is shorter than half a click; nothing left over changes the next scroll.
+TEST(InputGtk, EachScrollComesToWholeWheelClicksOfItsOwn) {
+    TestApp app;
+    VantoSession vanto;
+    const Box rows = app.place("Rows");
+    ASSERT_EQ(vanto.request(pointRequest("move", rows.centerX(), rows.centerY(), R"(,"duration":0.1)")), ok);
+    app.eventsUntilQuiet();
+    auto clicksOf = [&](const std::string& request) {
+        EXPECT_EQ(vanto.request(request), ok);
+        int clicks = 0;
+        for (const Json& e : app.eventsUntilQuiet())
+            if (e["event"] == "wheel") clicks += e["direction"] == "down" ? 1 : -1;
+        return clicks;
+    };
+    EXPECT_EQ(clicksOf(R"({"cmd":"scroll","dy":30,"duration":0.2})"), 1);
+    EXPECT_EQ(clicksOf(R"({"cmd":"scroll","dy":170,"duration":0.2})"), 1);
+    EXPECT_EQ(clicksOf(R"({"cmd":"scroll","dy":-250})"), -2);
+}
+
 // --- a page in Chromium ----------------------------------------------------------
 
 TEST(InputChromium, TypeAndKeysArriveInAPageField) {
@@ -590,7 +610,8 @@ TEST(InputSink, AChordForOneProcessReachesThatProcessOnly) {
     keyboard.click(name.centerX(), name.centerY());
 
     vanto::X11Display display;
-    vanto::LinuxEventSink sink(display);
+    vanto::SystemClock clock;
+    vanto::LinuxEventSink sink(display, clock);
     constexpr std::uint16_t keyN = 45;
     // A process without a window gets nothing, and nothing lands elsewhere.
     sink.postKeyToProcess(static_cast<std::int32_t>(::getpid()), keyN, true, vanto::modifier::command);

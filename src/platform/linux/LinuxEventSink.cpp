@@ -163,14 +163,6 @@ void wheelClicks(Display* display, std::int64_t clicks, unsigned towardsStart, u
     }
 }
 
-// Whole clicks out of the carried amount, rounding to the nearest click; the rest stays.
-std::int64_t takeClicks(std::int64_t& remainder) {
-    const auto clicks =
-        static_cast<std::int64_t>(std::lround(static_cast<double>(remainder) / LinuxEventSink::pointsPerWheelClick));
-    remainder -= clicks * LinuxEventSink::pointsPerWheelClick;
-    return clicks;
-}
-
 std::optional<std::vector<unsigned long>> cardinals(Display* display, Window window, Atom name, Atom type) {
     Atom actualType = None;
     int format = 0;
@@ -236,8 +228,8 @@ struct LinuxEventSink::Loan {
     int down = 0;
 };
 
-LinuxEventSink::LinuxEventSink(X11Display& display)
-    : display_(display), returner_([this](std::stop_token stop) { returnIdleLoans(stop); }) {}
+LinuxEventSink::LinuxEventSink(X11Display& display, Clock& clock)
+    : display_(display), clock_(clock), returner_([this](std::stop_token stop) { returnIdleLoans(stop); }) {}
 
 LinuxEventSink::~LinuxEventSink() {
     returner_.request_stop();
@@ -441,15 +433,32 @@ void LinuxEventSink::postFlagsChanged(std::uint16_t virtualKey, std::uint64_t fl
     });
 }
 
+// The gesture's clicks so far are its total rounded to the nearest click, at least one
+// once it has moved; each step posts what that adds. Clicks go out as the gesture
+// goes, so its end needs no sign.
+std::int64_t LinuxEventSink::Wheel::step(std::int64_t pixels) {
+    total += pixels;
+    std::int64_t clicks = (std::abs(total) + pointsPerWheelClick / 2) / pointsPerWheelClick;
+    if (total != 0) clicks = std::max<std::int64_t>(clicks, 1);
+    const std::int64_t target = total < 0 ? -clicks : clicks;
+    const std::int64_t added = target - posted;
+    posted = target;
+    return added;
+}
+
 // Wheel buttons 4 and 5 scroll up and down, 6 and 7 left and right. A positive wheel
 // amount scrolls towards the start of the content on either axis, as the design's
 // wheels report it.
 void LinuxEventSink::postScroll(std::int32_t vertical, std::int32_t horizontal) {
     std::lock_guard guard(mutex_);
-    verticalRemainder_ += vertical;
-    horizontalRemainder_ += horizontal;
-    const std::int64_t verticalClicks = takeClicks(verticalRemainder_);
-    const std::int64_t horizontalClicks = takeClicks(horizontalRemainder_);
+    const double now = clock_.now();
+    if (!lastScroll_ || now - *lastScroll_ >= gesturePause) {
+        vertical_ = {};
+        horizontal_ = {};
+    }
+    lastScroll_ = now;
+    const std::int64_t verticalClicks = vertical_.step(vertical);
+    const std::int64_t horizontalClicks = horizontal_.step(horizontal);
     if (verticalClicks == 0 && horizontalClicks == 0) return;
     display_.use([&](Display* display) {
         requireXTest(display, xtestPresent_);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Clock.h"
 #include "platform/EventSink.h"
 
 #include <condition_variable>
@@ -30,11 +31,15 @@ class LinuxEventSink final : public EventSink {
 public:
     // X has no pixel scrolling without a device that reports scroll valuators (Xvfb
     // has none), only wheel buttons. One click stands for the distance Chromium
-    // scrolls for it; what is left over is carried to the next scroll event, so the
-    // total of a scroll is right to within half a click.
+    // scrolls for it. A gesture (one smooth scroll, posted in many small steps) comes
+    // to the nearest whole number of clicks, and to at least one when it moves at
+    // all; nothing is carried from one gesture into another.
     static constexpr int pointsPerWheelClick = 120;
+    // Scroll events closer together than this belong to one gesture: a smooth scroll
+    // is posted in steps at most a sixtieth of a second apart.
+    static constexpr double gesturePause = 0.2;
 
-    explicit LinuxEventSink(X11Display& display);
+    LinuxEventSink(X11Display& display, Clock& clock);
     ~LinuxEventSink() override;
     LinuxEventSink(const LinuxEventSink&) = delete;
     LinuxEventSink& operator=(const LinuxEventSink&) = delete;
@@ -50,6 +55,14 @@ private:
     struct Held; // what one key-down pressed, so that its key-up releases exactly that
     struct Loan; // a spare keycode lent to a character
 
+    // The clicks one axis of the current gesture has posted, against its pixel total.
+    struct Wheel {
+        std::int64_t total = 0;
+        std::int64_t posted = 0;
+        // Adds a step of the gesture; answers the clicks (signed) to post for it.
+        std::int64_t step(std::int64_t pixels);
+    };
+
     void keyDown(std::uint16_t virtualKey, std::uint64_t flags, const std::optional<std::string>& text);
     void keyUp(std::uint16_t virtualKey, const std::optional<std::string>& text);
     // Binds a free keycode to the keysym, with the sink's lock and the display's held.
@@ -58,13 +71,15 @@ private:
     void returnIdleLoans(std::stop_token stop);
 
     X11Display& display_;
+    Clock& clock_;
     std::mutex mutex_; // everything below; taken before the display's lock
     std::vector<Held> held_;
     std::vector<Loan> loans_;
     std::condition_variable_any loansChanged_;
     std::uint64_t loanChanges_ = 0;
-    std::int64_t verticalRemainder_ = 0;
-    std::int64_t horizontalRemainder_ = 0;
+    Wheel vertical_;
+    Wheel horizontal_;
+    std::optional<double> lastScroll_; // when the current gesture's latest step came
     bool xtestPresent_ = false;
     std::jthread returner_; // gives idle keycodes back; started last
 };
