@@ -10,6 +10,8 @@ packages=(
   # linux backend
   libcurl4-openssl-dev
   libx11-dev libxrandr-dev libxtst-dev libxcb1-dev libxkbcommon-dev libglib2.0-dev
+  # the owning process of a window that does not name it (X-Resource extension)
+  libxres-dev
   # recording and screenshots: X11 capture, FFmpeg's libraries (x264, x265), libpng
   libxext-dev libxfixes-dev libxcomposite-dev libpng-dev
   libavcodec-dev libavformat-dev libswscale-dev libavutil-dev

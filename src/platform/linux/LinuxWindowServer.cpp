@@ -3,6 +3,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XRes.h>
 #include <X11/extensions/Xrandr.h>
 
 #include <algorithm>
@@ -298,6 +299,31 @@ const EWMHAtoms& LinuxWindowServer::atoms(_XDisplay* display) {
 
 namespace {
 
+// The process of the client that made the window, as the X server knows it from the
+// client's local connection. Clients that set no _NET_WM_PID (xmessage, many plain
+// Xlib programs) still have one; a client on a remote connection has none.
+std::optional<std::int64_t> clientPID(Display* display, Window window) {
+    int eventBase = 0;
+    int errorBase = 0;
+    int major = 0;
+    int minor = 0;
+    if (!XResQueryExtension(display, &eventBase, &errorBase) || !XResQueryVersion(display, &major, &minor) ||
+        major < 1 || (major == 1 && minor < 2))
+        return std::nullopt;
+    XResClientIdSpec spec{window, XRES_CLIENT_ID_PID_MASK};
+    long count = 0;
+    XResClientIdValue* values = nullptr;
+    if (XResQueryClientIds(display, 1, &spec, &count, &values) != Success) return std::nullopt;
+    std::optional<std::int64_t> pid;
+    for (long i = 0; i < count; ++i)
+        if (XResGetClientIdType(&values[i]) == XRES_CLIENT_ID_PID) {
+            const pid_t found = XResGetClientPid(&values[i]);
+            if (found > 0) pid = found;
+        }
+    XResClientIdsDestroy(count, values);
+    return pid;
+}
+
 std::optional<nlohmann::json> windowRecord(Display* display, const EWMHAtoms& names, Window root, Window window) {
     ErrorTrap trap(display);
     XWindowAttributes attributes{};
@@ -314,6 +340,8 @@ std::optional<nlohmann::json> windowRecord(Display* display, const EWMHAtoms& na
     record[windowkey::bounds] = {{"x", x}, {"y", y}, {"width", attributes.width}, {"height", attributes.height}};
     if (auto pid = readLongs(display, window, names[wmPIDAtom], XA_CARDINAL); pid && !pid->empty())
         record[windowkey::ownerPID] = static_cast<std::int64_t>(pid->front());
+    else if (auto owner = clientPID(display, window))
+        record[windowkey::ownerPID] = *owner;
     if (auto owner = ownerName(display, window)) record[windowkey::ownerName] = *owner;
     auto title = utf8Property(display, window, names[wmNameAtom], names[utf8StringAtom]);
     if (!title) title = legacyName(display, window, names[utf8StringAtom]);
