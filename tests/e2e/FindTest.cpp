@@ -11,6 +11,9 @@
 #include <nlohmann/json.hpp>
 
 #include <string>
+#include <utility>
+#include <variant>
+#include <vector>
 
 using namespace vanto::e2e;
 using Json = nlohmann::ordered_json;
@@ -23,7 +26,10 @@ std::string pageBody() {
     std::string body = R"(<h1>Find test</h1>
 <button id="press" onclick="document.title='Clicked'" style="margin:20px;width:160px;height:40px">Press me</button>
 <p><label for="email">Email address</label> <input id="email" placeholder="you@example.com"></p>
-<p><a href="#pricing">Pricing</a> <button>Pricing</button></p><div>)";
+<p><a href="#pricing">Pricing</a> <button>Pricing</button></p>
+<p><button aria-pressed="true">Bold</button> <button aria-pressed="false">Italic</button>
+<button role="switch" aria-checked="true">Wifi</button> <button role="switch" aria-checked="false">Bluetooth</button></p>
+<div>)";
     for (int i = 0; i < 30; ++i) body += "<button style=\"width:60px\">Item " + std::to_string(i) + "</button>";
     return body + "</div>";
 }
@@ -170,6 +176,33 @@ TEST_F(ChromiumPage, BackendReadsThePageAddressAndFocus) {
     EXPECT_TRUE(resolver.hits(*vanto::AXElement::withFrame("AXTextField", "Email address", focus->frame.x,
                                                            focus->frame.y, focus->frame.width, focus->frame.height),
                               {focus->frame.x + 5, focus->frame.y + 5}, chromium->pid()));
+}
+
+// Toggle buttons and switches answer to "toggle" and "switch" as switches, and their
+// value is whether they are on.
+TEST_F(ChromiumPage, SwitchesAndToggleButtonsAreSwitchesValuedByTheirState) {
+    vanto::LinuxPlatform backend;
+    auto platform = backend.platform();
+    const std::vector<std::pair<std::string, double>> expected{
+        {"Bold", 1.0}, {"Italic", 0.0}, {"Wifi", 1.0}, {"Bluetooth", 0.0}};
+    for (const auto& [name, on] : expected) {
+        for (const char* word : {"toggle", "switch"}) {
+            const Json found = find(vanto, chromium->pid(), name, word);
+            ASSERT_FALSE(found.empty()) << name << " is not found as a " << word;
+            EXPECT_EQ(found.front()["role"], "AXSwitch") << name;
+            EXPECT_EQ(found.front()["text"], name);
+        }
+        const Json element = find(vanto, chromium->pid(), name, "switch").front();
+        const vanto::AXRef at =
+            platform.accessibility.copyElementAtPosition(platform.accessibility.application(chromium->pid()),
+                                                         {element["cx"].get<double>(), element["cy"].get<double>()});
+        ASSERT_TRUE(at) << name;
+        const vanto::AXValue value = platform.accessibility.copyAttributeValue(at, vanto::ax::value);
+        ASSERT_TRUE(std::holds_alternative<double>(value)) << name << " has no number for its value";
+        EXPECT_EQ(std::get<double>(value), on) << name;
+    }
+    // A plain button stays a button.
+    EXPECT_EQ(find(vanto, chromium->pid(), "Press me", "button").front()["role"], "AXButton");
 }
 
 TEST(FindGtk, AGtkFieldIsNamedByItsLabel) {

@@ -301,8 +301,11 @@ private:
 const char* roleName(dbus_uint32_t role) {
     switch (role) {
     case ATSPI_ROLE_PUSH_BUTTON:
-    case ATSPI_ROLE_TOGGLE_BUTTON:
         return "AXButton";
+    // A button that stays pressed or not (aria-pressed), and a switch (role "switch"),
+    // which Chromium and GTK both give this role: their value is their state.
+    case ATSPI_ROLE_TOGGLE_BUTTON:
+        return "AXSwitch";
     case ATSPI_ROLE_PUSH_BUTTON_MENU:
         return "AXMenuButton";
     case ATSPI_ROLE_LINK:
@@ -1183,7 +1186,10 @@ struct AtspiAccessibility::Impl {
             return AXSize{node.extents->width, node.extents->height};
         }
         if (attribute == ax::value) {
-            if (isToggleRole(node.role)) return hasState(node.states, ATSPI_STATE_CHECKED) ? 1.0 : 0.0;
+            // A pressed toggle button says "pressed"; switches and check boxes "checked".
+            if (isToggleRole(node.role))
+                return hasState(node.states, ATSPI_STATE_CHECKED) || hasState(node.states, ATSPI_STATE_PRESSED) ? 1.0
+                                                                                                                : 0.0;
             if (isTextRole(node.role) && node.text) return *node.text;
             if (isRangeRole(node.role) && node.value) return *node.value;
             return {};
