@@ -2,6 +2,7 @@
 
 #include "base/Text.h"
 #include "capture/RecorderError.h"
+#include "cli/ProcessInfo.h"
 
 #include <algorithm>
 #include <cmath>
@@ -386,7 +387,7 @@ std::vector<AXElement> AXResolver::walk(const AXRef& root) {
 // ---- process and point queries ----
 
 bool AXResolver::isSelf(std::int32_t pid) {
-    if (pid == ourselves_) return true;
+    if (pid == ourselves_ || ProcessInfo::runsThisProgram(processes_, pid)) return true;
     const auto own = processes_.bundleIdentifier();
     if (!own) return false;
     const auto theirs = ax_.bundleIdentifier(pid);

@@ -203,6 +203,13 @@ TEST_F(AXResolverTest, SnapshotPreparesTheApplicationAndChoosesItsRoot) {
 TEST_F(AXResolverTest, SnapshotRefusesItselfUntrustedAndNoApplication) {
     EXPECT_EQ(errorOf([&] { resolver.snapshot(Params{.pid = desktop.processes.self}); }),
               "Vanto cannot drive Vanto; name the app the demo is about");
+    // Another copy of this build, run from the same file, without any bundle.
+    desktop.processes.table[desktop.processes.self].path = "/home/dev/vanto/build/vanto";
+    desktop.processes.table[778].path = "/home/dev/vanto/build/vanto";
+    desktop.processes.table[appPID].path = "/usr/lib/chromium/chromium";
+    EXPECT_EQ(errorOf([&] { resolver.snapshot(Params{.pid = 778}); }),
+              "Vanto cannot drive Vanto; name the app the demo is about");
+    EXPECT_FALSE(resolver.isSelf(appPID));
     desktop.processes.bundleID = "vanto.appimage";
     ax.bundleIDs[777] = "vanto.appimage";
     EXPECT_EQ(errorOf([&] { resolver.snapshot(Params{.pid = 777}); }),
