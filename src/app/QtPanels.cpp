@@ -3,9 +3,11 @@
 // between its own tasks.
 
 #include "capture/StepHUD.h"
+#include "platform/EventSink.h"
 #include "platform/MainThread.h"
 #include "platform/Ui.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QColor>
 #include <QElapsedTimer>
@@ -23,7 +25,22 @@
 #include <QVBoxLayout>
 #include <QWidget>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
 #include <memory>
+#include <string>
+#include <system_error>
+#include <vector>
+
+// Xlib's headers define macros (None, KeyPress, Bool…) that Qt's names collide with:
+// they come after every Qt header.
+#include <X11/Xlib.h>
+#include <X11/extensions/shape.h>
+#include <xcb/xcb.h>
 
 namespace vanto {
 namespace {
@@ -50,7 +67,13 @@ QRect visibleFrame() {
     return screen ? screen->availableGeometry() : QRect(0, 0, 1440, 900);
 }
 
-// The information panel: caption, message and progress bar, drawn as designed.
+QNativeInterface::QX11Application* x11() {
+    return qApp ? qApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+}
+
+// The information panel: caption, message and progress bar, drawn as designed. It
+// only informs, so clicks go through it to the application beneath (a cookie banner
+// in the page's corner, say).
 class StepPanel final : public QWidget {
 public:
     StepPanel() : QWidget(nullptr, floatingFlags) {
@@ -67,7 +90,10 @@ public:
     }
 
 protected:
+    void hideEvent(QHideEvent*) override { passesClicks_ = false; }
+
     void paintEvent(QPaintEvent*) override {
+        letClicksThrough();
         using namespace hudlayout;
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
@@ -107,8 +133,141 @@ protected:
     }
 
 private:
+    // An empty input shape. Qt's WindowTransparentForInput sets one before the window
+    // is mapped, which the window manager's frame (openbox's) does not take over: the
+    // frame went on taking the clicks. A shape set once the window is managed is
+    // copied to the frame; the first paint comes after that, on every showing.
+    void letClicksThrough() {
+        if (passesClicks_) return;
+        auto* native = x11();
+        if (!native || !native->display()) return;
+        XShapeCombineRectangles(native->display(), static_cast<Window>(winId()), ShapeInput, 0, 0, nullptr, 0, ShapeSet,
+                                Unsorted);
+        XFlush(native->display());
+        passesClicks_ = true;
+    }
+
     PanelContent content_;
+    bool passesClicks_ = false;
 };
+
+// The stop shortcut on X11: a passive grab of Ctrl+Alt+period on the root window, on
+// the toolkit's own connection, so the press arrives with Qt's events on the main
+// thread. The grab takes the chord from the application in front, so it is held only
+// while somebody watches for it. It is made once for each state of the lock keys
+// (Caps Lock, Num Lock), which would otherwise make the chord a different one.
+class StopShortcut final : public QAbstractNativeEventFilter {
+public:
+    using Pressed = std::function<void()>;
+
+    ~StopShortcut() override { release(); }
+
+    // False when the chord cannot be grabbed (no X11 connection, or another client
+    // holds it).
+    bool grab(Pressed pressed) {
+        release();
+        auto* native = x11();
+        if (!native || !native->connection()) return false;
+        connection_ = native->connection();
+        const xcb_setup_t* setup = xcb_get_setup(connection_);
+        root_ = xcb_setup_roots_iterator(setup).data->root;
+        keycode_ = periodKeycode(connection_, setup);
+        if (keycode_ == 0) return false;
+        std::vector<xcb_void_cookie_t> cookies;
+        for (std::uint16_t locks : lockStates())
+            cookies.push_back(xcb_grab_key_checked(connection_, 0, root_, chordModifiers | locks, keycode_,
+                                                   XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+        bool all = true;
+        for (xcb_void_cookie_t cookie : cookies)
+            if (xcb_generic_error_t* error = xcb_request_check(connection_, cookie)) {
+                std::free(error);
+                all = false;
+            }
+        grabbed_ = true;
+        if (!all) {
+            release();
+            return false;
+        }
+        pressed_ = std::move(pressed);
+        qApp->installNativeEventFilter(this);
+        return true;
+    }
+
+    void release() {
+        if (qApp) qApp->removeNativeEventFilter(this);
+        pressed_ = nullptr;
+        if (!grabbed_) return;
+        grabbed_ = false;
+        for (std::uint16_t locks : lockStates()) xcb_ungrab_key(connection_, keycode_, root_, chordModifiers | locks);
+        xcb_flush(connection_);
+    }
+
+    bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
+        if (type != "xcb_generic_event_t" || !pressed_) return false;
+        const auto* event = static_cast<const xcb_generic_event_t*>(message);
+        if ((event->response_type & 0x7f) != XCB_KEY_PRESS) return false;
+        const auto* press = static_cast<const xcb_key_press_event_t*>(message);
+        if (press->detail != keycode_ || press->event != root_) return false;
+        auto pressed = pressed_; // the press may release the grab
+        pressed();
+        return true;
+    }
+
+private:
+    static constexpr std::uint16_t chordModifiers = XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1;
+
+    // Caps Lock, and Num Lock on Mod2 as X keyboards map it.
+    static std::vector<std::uint16_t> lockStates() {
+        return {0, XCB_MOD_MASK_LOCK, XCB_MOD_MASK_2, XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2};
+    }
+
+    static xcb_keycode_t periodKeycode(xcb_connection_t* connection, const xcb_setup_t* setup) {
+        constexpr xcb_keysym_t period = 0x2e;
+        const int count = setup->max_keycode - setup->min_keycode + 1;
+        xcb_get_keyboard_mapping_reply_t* reply = xcb_get_keyboard_mapping_reply(
+            connection, xcb_get_keyboard_mapping(connection, setup->min_keycode, static_cast<std::uint8_t>(count)),
+            nullptr);
+        if (!reply) return 0;
+        const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(reply);
+        const int per = reply->keysyms_per_keycode;
+        xcb_keycode_t found = 0;
+        for (int key = 0; key < count && found == 0 && per > 0; ++key)
+            if (syms[key * per] == period) found = static_cast<xcb_keycode_t>(setup->min_keycode + key);
+        std::free(reply);
+        return found;
+    }
+
+    xcb_connection_t* connection_ = nullptr;
+    xcb_window_t root_ = 0;
+    xcb_keycode_t keycode_ = 0;
+    bool grabbed_ = false;
+    Pressed pressed_;
+};
+
+// Without XDG_RUNTIME_DIR (root outside a login session, say) Qt writes a warning to
+// standard error and makes a folder in /tmp itself; the person reading vanto's output
+// should see vanto's lines only. So Qt gets such a folder from us, private (0700 and
+// ours) as the variable's definition asks. A folder of that name that is somebody
+// else's is left alone, and Qt's own warning then says what is wrong.
+void providePrivateRuntimeDir() {
+    if (const char* set = std::getenv("XDG_RUNTIME_DIR"); set && *set) return;
+    std::error_code error;
+    std::filesystem::path temp = std::filesystem::temp_directory_path(error);
+    if (error) temp = "/tmp";
+    const std::string folder = (temp / ("vanto-runtime-" + std::to_string(::geteuid()))).string();
+    ::mkdir(folder.c_str(), 0700);
+    struct stat status {};
+    if (::lstat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) || status.st_uid != ::geteuid()) return;
+    if ((status.st_mode & 0077) != 0 && ::chmod(folder.c_str(), 0700) != 0) return;
+    ::setenv("XDG_RUNTIME_DIR", folder.c_str(), 0);
+}
+
+// The Stop control names the chord as this desktop spells it.
+std::string withDesktopChord(std::string title) {
+    const std::string designed = "⌘⌥.";
+    if (auto at = title.find(designed); at != std::string::npos) title.replace(at, designed.size(), "Ctrl+Alt+.");
+    return title;
+}
 
 class QtPanels final : public Ui {
 public:
@@ -161,7 +320,7 @@ public:
     void showStopControl(const std::string& title, bool enabled, std::function<void()> onPress) override {
         ensureControl();
         onPress_ = std::move(onPress);
-        button_->setText(QString::fromStdString(title));
+        button_->setText(QString::fromStdString(withDesktopChord(title)));
         button_->setEnabled(enabled);
         control_->show();
         control_->raise();
@@ -232,10 +391,14 @@ public:
         return ids;
     }
 
-    // The global shortcut needs a keyboard grab the toolkit does not offer; the Stop
-    // button is the way to stop from the panel.
-    bool startKeyMonitor(KeyDown) override { return false; }
-    void stopKeyMonitor() override {}
+    // The one chord the panels listen for, Ctrl+Alt+period, reported in the design's
+    // terms: Control as command (as everywhere on this desktop) and Alt as option.
+    bool startKeyMonitor(KeyDown onKeyDown) override {
+        ensureApplication();
+        return shortcut_.grab(
+            [onKeyDown = std::move(onKeyDown)] { onKeyDown(modifier::command | modifier::option, "."); });
+    }
+    void stopKeyMonitor() override { shortcut_.release(); }
 
     void runFor(double seconds) override {
         if (!QApplication::instance()) return;
@@ -249,6 +412,7 @@ public:
 private:
     void ensureApplication() {
         if (QApplication::instance()) return;
+        providePrivateRuntimeDir();
         static int argc = 1;
         static char name[] = "vanto";
         static char* argv[] = {name, nullptr};
@@ -288,6 +452,7 @@ private:
     std::unique_ptr<QWidget> control_;
     QPushButton* button_ = nullptr; // a child of control_
     std::function<void()> onPress_;
+    StopShortcut shortcut_;
     bool pumping_ = false;
 };
 

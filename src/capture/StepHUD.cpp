@@ -35,6 +35,12 @@ void StepHUD::allowStopping(std::function<void()> onStop) {
     onStop_ = std::move(onStop);
     suspended_ = false;
     ui_.showStopControl(stopTitle, true, [this] { stopOnce(); });
+    watchShortcut();
+}
+
+// The shortcut is watched only while stopping is allowed: a desktop that can watch
+// keys only by taking them from the application in front gets them back at once.
+void StepHUD::watchShortcut() {
     ui_.startKeyMonitor([this](std::uint64_t flags, const std::string& characters) {
         // While stopping is suspended the run is in a phase that must not be cut
         // short, so the shortcut waits like the button does.
@@ -45,6 +51,7 @@ void StepHUD::allowStopping(std::function<void()> onStop) {
 void StepHUD::stopOnce() {
     if (!onStop_) return;
     auto action = std::exchange(onStop_, nullptr);
+    ui_.stopKeyMonitor();
     ui_.showStopControl(stoppingTitle, false, [] {});
     action();
 }
@@ -52,6 +59,7 @@ void StepHUD::stopOnce() {
 void StepHUD::suspendStopping(const std::string& because) {
     if (!onStop_) return;
     suspended_ = true;
+    ui_.stopKeyMonitor();
     ui_.showStopControl(because, false, [] {});
     ui_.runFor(0.05);
 }
@@ -60,6 +68,7 @@ void StepHUD::resumeStopping() {
     if (!onStop_) return;
     suspended_ = false;
     ui_.showStopControl(stopTitle, true, [this] { stopOnce(); });
+    watchShortcut();
     ui_.runFor(0.05);
 }
 

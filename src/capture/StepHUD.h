@@ -58,6 +58,7 @@ public:
     bool stoppingArmed() const { return static_cast<bool>(onStop_); }
 
 private:
+    void watchShortcut();
     void stopOnce();
 
     Ui& ui_;

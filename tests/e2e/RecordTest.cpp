@@ -19,10 +19,12 @@ extern "C" {
 
 #include <signal.h>
 
+#include <atomic>
 #include <chrono>
-#include <optional>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
+#include <sstream>
 #include <thread>
 
 using namespace vanto::e2e;
@@ -570,4 +572,128 @@ TEST(RecordInProcess, ADisplayRecordingLeavesOutTheStepPanel) {
         }
     ASSERT_GT(total, 100);
     EXPECT_GT(same, total * 90 / 100) << "the display recording shows the step panel";
+}
+
+// --- the panels ---------------------------------------------------------------
+
+namespace {
+
+std::optional<Geometry> panelWindow(const std::string& title) {
+    for (auto window : clientListStacking()) {
+        auto result = runCommand({"xprop", "-id", std::to_string(window), "WM_NAME"});
+        if (result && result->output.find(title) != std::string::npos) return xwininfo(window);
+    }
+    return std::nullopt;
+}
+
+bool inside(const Geometry& area, int x, int y) {
+    return x >= area.x && y >= area.y && x < area.x + area.width && y < area.y + area.height;
+}
+
+} // namespace
+
+// The step panel only informs: a click on it lands in the page beneath (a cookie
+// banner in the corner). The Stop control takes clicks, and Ctrl+Alt+. stops too, but
+// only while stopping is allowed; otherwise the chord is the page's. Clicks and keys
+// come from the vanto binary, the panels from this process's main thread.
+TEST(Panels, ClicksPassTheStepPanelWhileTheControlAndTheChordStop) {
+    TempDir folder("vanto-e2e-panels");
+    const std::string body =
+        R"(<button onclick="document.title='Accepted'" style="position:fixed;right:40px;bottom:30px;)"
+        R"(width:300px;height:50px">Accept cookies</button><script>let chords = 0;
+addEventListener('keydown', e => { if (e.key === '.' && e.ctrlKey && e.altKey) document.title = 'Chord ' + ++chords; });
+</script>)";
+    auto browser = startChromium(writePage(folder.path(), "Cookie page", body), 0, 0, 1440, 900);
+    VantoSession vanto;
+    ASSERT_NE(waitForWindow(vanto, "Cookie page"), 0u);
+    Json cookie;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            Json answer =
+                requestJSON(vanto, Json{{"cmd", "find"}, {"pid", browser->pid()}, {"text", "Accept cookies"}}.dump());
+            if (!answer.contains("elements") || answer["elements"].empty()) return false;
+            cookie = answer["elements"][0];
+            return true;
+        },
+        60s, 500ms));
+    const int x = cookie["cx"].get<int>(), y = cookie["cy"].get<int>();
+    auto click = [&](int atX, int atY) {
+        return requestJSON(vanto, Json{{"cmd", "click"}, {"to", {{"x", atX}, {"y", atY}}}}.dump());
+    };
+    const std::string chord = R"({"cmd":"key","keys":["ctrl+alt+."]})";
+
+    vanto::LinuxPlatform backend;
+    auto panels = vanto::makeDesktopPanels(backend.runLoop());
+    backend.usePanels(*panels);
+    auto platform = backend.platform();
+    vanto::StepHUD hud(platform.ui);
+    std::atomic<int> stops = 0;
+    std::thread steps([&] {
+        struct Quit {
+            vanto::LinuxPlatform& backend;
+            ~Quit() { backend.runLoop().quit(); }
+        } quit{backend};
+        platform.mainThread.run([&] {
+            hud.show(vanto::RecordingIndicator::Phase::recording, "step 1 of 2", "Accept the cookies", 0.5);
+            hud.allowStopping([&] { ++stops; });
+        });
+        std::optional<Geometry> panel, control;
+        ASSERT_TRUE(waitFor(
+            [&] {
+                panel = panelWindow("Vanto step panel");
+                control = panelWindow("Vanto stop control");
+                return panel && control;
+            },
+            10s, 200ms));
+        ASSERT_TRUE(inside(*panel, x, y)) << "the banner's button is not under the panel";
+        std::this_thread::sleep_for(500ms); // drawn
+
+        EXPECT_EQ(click(x, y), (Json{{"ok", true}}));
+        EXPECT_NE(waitForWindow(vanto, "Accepted"), 0u) << "the click did not reach the page under the panel";
+
+        // Suspended: the chord is the page's.
+        platform.mainThread.run([&] { hud.suspendStopping("Saving the take"); });
+        EXPECT_EQ(requestJSON(vanto, chord), (Json{{"ok", true}}));
+        EXPECT_NE(waitForWindow(vanto, "Chord 1"), 0u) << "the chord did not reach the page";
+        EXPECT_EQ(stops, 0);
+
+        platform.mainThread.run([&] { hud.resumeStopping(); });
+        EXPECT_EQ(requestJSON(vanto, chord), (Json{{"ok", true}}));
+        EXPECT_TRUE(waitFor([&] { return stops == 1; }, 10s)) << "Ctrl+Alt+. did not stop";
+
+        platform.mainThread.run([&] { hud.allowStopping([&] { stops += 10; }); });
+        EXPECT_EQ(click(control->x + control->width / 2, control->y + control->height / 2), (Json{{"ok", true}}));
+        EXPECT_TRUE(waitFor([&] { return stops == 11; }, 10s)) << "the Stop control did not stop";
+        platform.mainThread.run([&] { hud.hide(); });
+
+        // Once hidden the chord is the page's again, and nothing stops.
+        EXPECT_EQ(requestJSON(vanto, chord), (Json{{"ok", true}}));
+        EXPECT_NE(waitForWindow(vanto, "Chord 2"), 0u) << "the chord stayed taken";
+        EXPECT_EQ(stops, 11);
+    });
+    backend.runLoop().park();
+    steps.join();
+}
+
+// Qt's own warnings (no XDG_RUNTIME_DIR for root, say) stay out of what vanto writes.
+TEST(Panels, OnlyVantosOwnLinesReachThePerson) {
+    TempDir folder("vanto-e2e-panels");
+    Child vanto({"env", "-u", "XDG_RUNTIME_DIR", "sh", "-c", "exec \"$0\" 2>&1", vantoBinary()},
+                {.pipeStdin = true, .pipeStdout = true});
+    const std::string output = (folder.path() / "display.mov").string();
+    ASSERT_TRUE(
+        vanto.write(Json{{"cmd", "start"}, {"target", {{"kind", "display"}}}, {"output", output}}.dump() + "\n"));
+    std::this_thread::sleep_for(1500ms); // the indicator is up
+    ASSERT_TRUE(vanto.write("{\"cmd\":\"stop\"}\n"));
+    vanto.closeStdin();
+    const auto all = vanto.readAll(60s);
+    ASSERT_TRUE(all);
+    std::istringstream lines(*all);
+    int answers = 0;
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_EQ(line.find("QStandardPaths"), std::string::npos) << line;
+        const Json answer = Json::parse(line, nullptr, false);
+        if (answer.is_object() && answer.value("ok", false)) ++answers;
+    }
+    EXPECT_EQ(answers, 2) << *all;
 }

@@ -95,14 +95,17 @@ TEST(StepHUD, suspendingHoldsTheButtonAndTheShortcutUntilResumed) {
     hud.suspendStopping("Saving the take");
     EXPECT_EQ(ui.controlTitle, "Saving the take");
     EXPECT_FALSE(ui.controlEnabled);
+    EXPECT_FALSE(ui.monitoring) << "the shortcut is still watched while stopping cannot happen";
     ui.pressStop();
     ui.pressKeys(modifier::command | modifier::option, ".");
     EXPECT_EQ(stops, 0);
     hud.resumeStopping();
     EXPECT_EQ(ui.controlTitle, "Stop  ⌘⌥.");
     EXPECT_TRUE(ui.controlEnabled);
+    EXPECT_TRUE(ui.monitoring);
     ui.pressKeys(modifier::command | modifier::option, ".");
     EXPECT_EQ(stops, 1);
+    EXPECT_FALSE(ui.monitoring) << "the shortcut is still watched after stopping began";
 }
 
 TEST(StepHUD, hidingDisarmsStopping) {
