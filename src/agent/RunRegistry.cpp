@@ -1,5 +1,6 @@
 #include "agent/RunRegistry.h"
 
+#include "base/AtomicFile.h"
 #include "base/Error.h"
 #include "base/Numbers.h"
 
@@ -21,8 +22,11 @@ RunRegistry::RunRegistry(std::filesystem::path directory, Processes& processes, 
     : directory_(std::move(directory)), processes_(processes), clock_(clock) {}
 
 void RunRegistry::registerRun() {
-    std::error_code ignored;
-    std::filesystem::create_directories(directory_, ignored);
+    // The folders made here (the configuration folder among them) hold the token too.
+    try {
+        createFolders(directory_, std::filesystem::perms::owner_all);
+    } catch (const std::filesystem::filesystem_error&) {
+    }
     std::ofstream file(directory_ / std::to_string(processes_.currentPID()), std::ios::trunc);
     file << std::fixed << std::setprecision(3) << clock_.wallTime();
 }

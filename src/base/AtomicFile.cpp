@@ -25,27 +25,36 @@ fs::path temporaryBeside(const fs::path& path) {
 } // namespace
 
 void writeAtomically(const fs::path& path, std::string_view bytes, fs::perms permissions) {
-    auto temporary = temporaryBeside(path);
+    // The standard library cannot open a file with a mode, so the file is made inside a
+    // fresh folder that only its owner may enter, shut before the file exists. Nobody
+    // else can open it there at any moment, whatever its mode is on the way; it gets
+    // its own permissions before its first byte and is renamed into place whole.
+    auto staging = temporaryBeside(path);
     struct Cleanup {
-        fs::path path;
-        bool armed = true;
+        fs::path folder;
+        bool made = false;
         ~Cleanup() {
             std::error_code ignored;
-            if (armed) fs::remove(path, ignored);
+            if (made) fs::remove_all(folder, ignored);
         }
-    } cleanup{temporary};
-
+    } cleanup{staging};
+    std::error_code error;
+    if (!fs::create_directory(staging, error)) {
+        if (error) throw fs::filesystem_error("cannot create folder", staging, error);
+        fail("cannot create folder", staging, std::errc::file_exists);
+    }
+    cleanup.made = true;
+    fs::permissions(staging, fs::perms::owner_all, fs::perm_options::replace);
+    auto temporary = staging / path.filename();
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         if (!out) fail("cannot create file", temporary, std::errc::io_error);
-        // Tightened while still empty, so a secret never sits in a readable file.
         fs::permissions(temporary, permissions, fs::perm_options::replace);
         out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         out.flush();
         if (!out) fail("cannot write file", temporary, std::errc::io_error);
     }
     fs::rename(temporary, path);
-    cleanup.armed = false;
 }
 
 void createFolders(const fs::path& folder, fs::perms permissions) {

@@ -65,7 +65,7 @@ public:
         // When set, the body is read from here instead, bodyLength bytes in all.
         BodyReader bodyReader;
         std::uint64_t bodyLength = 0;
-        double timeout = 120; // seconds for the whole exchange
+        double timeout = 120; // seconds without a byte moving (or to connect) before giving up
 
         // The value of the first header with this name (any case), or none.
         std::optional<std::string> header(const std::string& name) const;

@@ -25,6 +25,7 @@ Http::Request APIClient::request(const std::string& path, const std::string& met
     auto url = config_.apiBase + path;
     auto parts = ServiceAddress::parse(url);
     if (!parts || parts->host.empty()) throw UploadError::badAPIBase(config_.apiBase);
+    if (!isSendableToken(config_.token)) throw UploadError::unusableToken();
     Http::Request request;
     request.method = method;
     request.url = std::move(url);
@@ -95,7 +96,8 @@ nlohmann::json APIClient::jsonObject(const Http::Request& request, const Http::R
 }
 
 Plan APIClient::plan(const std::string& prompt, bool continues, bool stageOnly, std::stop_token stop) const {
-    const nlohmann::json body{{"prompt", prompt}, {"runner", "native"}, {"continues", continues}, {"stage_only", stageOnly}};
+    const nlohmann::json body{
+        {"prompt", prompt}, {"runner", "native"}, {"continues", continues}, {"stage_only", stageOnly}};
     auto planning = request("/api/capture/plan", "POST", body);
     Http::Response answer;
     try {

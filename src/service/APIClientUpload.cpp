@@ -37,6 +37,26 @@ Random& fallbackRandom() {
     return random;
 }
 
+// An id as one segment of a request's path. Ids come from the service or the person
+// at the machine; either way "/", "." and "%" must not change which path is asked for.
+std::string segment(std::string_view id) {
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (char c : id) {
+        auto byte = static_cast<unsigned char>(c);
+        bool plain = (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') ||
+                     byte == '-' || byte == '_' || byte == '~';
+        if (plain) {
+            out += c;
+        } else {
+            out += '%';
+            out += digits[byte >> 4];
+            out += digits[byte & 0x0F];
+        }
+    }
+    return out;
+}
+
 // A request with a JSON body whose keys keep the order they were written in.
 Http::Request withJSON(Http::Request request, const nlohmann::ordered_json& body) {
     request.headers.emplace_back("Content-Type", "application/json");
@@ -91,13 +111,18 @@ std::vector<APIClient::ClipRef> clipList(const Http::Request& request, const Htt
     return clips;
 }
 
-// Reads the take one part at a time; the file closes with it.
+// Reads the take one part at a time; the file closes with it. Only a regular file is
+// read, and only the bytes it had when it was opened: a device would never end and a
+// pipe may never start, and a take still growing would not match what was promised.
 class TakeReader {
 public:
     explicit TakeReader(const std::filesystem::path& file) : path_(file) {
         std::error_code error;
-        if (std::filesystem::is_directory(file, error))
+        auto status = std::filesystem::status(file, error);
+        if (status.type() == std::filesystem::file_type::directory)
             throw Error("cannot read " + file.string() + ": it is a folder");
+        if (!error && status.type() != std::filesystem::file_type::regular)
+            throw Error("cannot read " + file.string() + ": it is not a regular file");
         in_.open(file, std::ios::binary);
         if (!in_.is_open()) {
             (void)std::filesystem::status(file, error);
@@ -105,16 +130,20 @@ public:
                         (error ? error.message() : std::string("it cannot be opened")));
         }
         auto size = std::filesystem::file_size(file, error);
-        total_ = error ? 0 : size;
+        if (error) throw Error("cannot read " + file.string() + ": " + error.message());
+        total_ = size;
     }
 
     std::uint64_t total() const { return total_; }
 
-    // Up to size bytes into place; how many came.
+    // Up to size bytes into place, never past the size the file had at the start; how many came.
     std::size_t read(char* place, std::size_t size) {
-        in_.read(place, static_cast<std::streamsize>(size));
+        auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(size, total_ - consumed_));
+        in_.read(place, static_cast<std::streamsize>(wanted));
         auto got = static_cast<std::size_t>(in_.gcount());
-        if (got < size && in_.bad()) throw Error("cannot read " + path_.string() + " to the end");
+        if (got < wanted && in_.bad()) throw Error("cannot read " + path_.string() + " to the end");
+        if (got < wanted) throw Error("cannot read " + path_.string() + ": it became shorter while it was uploaded");
+        consumed_ += got;
         return got;
     }
 
@@ -122,6 +151,7 @@ private:
     std::filesystem::path path_;
     std::ifstream in_;
     std::uint64_t total_ = 0;
+    std::uint64_t consumed_ = 0;
 };
 
 } // namespace
@@ -185,7 +215,7 @@ std::vector<nlohmann::json> APIClient::uploadParts(const std::string& sessionID,
         body.resize(header + got);
         body += closing;
 
-        auto putting = request("/api/upload/" + sessionID + "/chunk?part_number=" + partName, "PUT");
+        auto putting = request("/api/upload/" + segment(sessionID) + "/chunk?part_number=" + partName, "PUT");
         putting.headers.emplace_back("Content-Type", "multipart/form-data; boundary=" + boundary);
         putting.body = std::move(body);
         auto answer = send(putting, stop);
@@ -204,7 +234,7 @@ std::string APIClient::complete(const std::string& sessionID, const std::vector<
                                 std::stop_token stop) const {
     auto list = nlohmann::ordered_json::array();
     for (const auto& part : parts) list.push_back({{"part_number", part.at("part_number")}, {"etag", part.at("etag")}});
-    auto completing = withJSON(request("/api/upload/" + sessionID + "/complete", "POST"), {{"parts", list}});
+    auto completing = withJSON(request("/api/upload/" + segment(sessionID) + "/complete", "POST"), {{"parts", list}});
     auto answer = retrying ? sendRetrying(completing, stop) : send(completing, stop);
     return requiredText(answer, "id", "upload/complete");
 }
@@ -216,7 +246,7 @@ void APIClient::postEvents(const std::string& videoID, const std::vector<Capture
     nlohmann::ordered_json body;
     body["duration_ms"] = wholeMilliseconds(duration);
     body["events"] = std::move(payloads);
-    send(withJSON(request("/api/video/" + videoID + "/events", "POST"), body), stop);
+    send(withJSON(request("/api/video/" + segment(videoID) + "/events", "POST"), body), stop);
 }
 
 UploadResult APIClient::upload(const UploadParams& params, std::stop_token stop) const {
@@ -243,13 +273,22 @@ UploadResult APIClient::upload(const UploadParams& params, std::stop_token stop)
     }
     auto parts = uploadParts(session, params.file, params.onProgress, stop);
     auto id = complete(session, parts, !params.clientKey.empty(), stop);
-    if (!params.events.empty()) postEvents(id, params.events, params.duration, stop);
-
     std::string app = config_.apiBase;
     static constexpr std::string_view api = "//api.", web = "//app.";
     for (auto at = app.find(api); at != std::string::npos; at = app.find(api, at + web.size()))
         app.replace(at, api.size(), web);
-    return UploadResult{id, app + "/videos/" + id, static_cast<std::int64_t>(params.events.size())};
+    UploadResult result{id, app + "/videos/" + segment(id), static_cast<std::int64_t>(params.events.size())};
+    if (!params.events.empty()) {
+        try {
+            postEvents(id, params.events, params.duration, stop);
+        } catch (const Cancelled&) {
+            throw;
+        } catch (const Error& error) {
+            // The video is there without its log; the person must know, or a retry makes a second one.
+            throw UploadError::eventsNotSaved(id, result.url, params.file.string(), error.what());
+        }
+    }
+    return result;
 }
 
 std::optional<std::int64_t> APIClient::insertTake(const InsertParams& params, std::stop_token stop) const {
@@ -259,7 +298,7 @@ std::optional<std::int64_t> APIClient::insertTake(const InsertParams& params, st
     body["out_ms"] = params.outMs;
     body["at_ms"] = params.atMs;
     if (!params.clientKey.empty()) body["client_key"] = params.clientKey;
-    auto inserting = withJSON(request("/api/video/" + params.into + "/clips/insert", "POST"), body);
+    auto inserting = withJSON(request("/api/video/" + segment(params.into) + "/clips/insert", "POST"), body);
     auto answer = params.clientKey.empty() ? send(inserting, stop) : sendRetrying(inserting, stop);
     auto document = nlohmann::json::parse(answer.body, nullptr, false);
     if (!document.is_object()) return std::nullopt;
@@ -271,7 +310,7 @@ std::optional<std::int64_t> APIClient::insertTake(const InsertParams& params, st
 }
 
 std::vector<APIClient::ClipRef> APIClient::clips(const std::string& videoID, std::stop_token stop) const {
-    auto listing = request("/api/video/" + videoID + "/clips", "GET");
+    auto listing = request("/api/video/" + segment(videoID) + "/clips", "GET");
     return clipList(listing, send(listing, stop));
 }
 
@@ -279,18 +318,19 @@ std::pair<APIClient::ClipRef, APIClient::ClipRef>
 APIClient::split(const std::string& videoID, const std::string& clipID, std::int64_t atMs, std::stop_token stop) const {
     nlohmann::ordered_json body;
     body["at_ms"] = atMs;
-    auto splitting = withJSON(request("/api/video/" + videoID + "/clips/" + clipID + "/split", "POST"), body);
+    auto splitting =
+        withJSON(request("/api/video/" + segment(videoID) + "/clips/" + segment(clipID) + "/split", "POST"), body);
     auto pieces = clipList(splitting, send(splitting, stop));
     if (pieces.size() != 2) throw UploadError::malformedResponse(pathOf(splitting.url));
     return {pieces[0], pieces[1]};
 }
 
 void APIClient::deleteClip(const std::string& videoID, const std::string& clipID, std::stop_token stop) const {
-    send(request("/api/video/" + videoID + "/clips/" + clipID, "DELETE"), stop);
+    send(request("/api/video/" + segment(videoID) + "/clips/" + segment(clipID), "DELETE"), stop);
 }
 
 double APIClient::videoLength(const std::string& videoID, std::stop_token stop) const {
-    auto asking = request("/api/video/" + videoID + "/timeline", "GET");
+    auto asking = request("/api/video/" + segment(videoID) + "/timeline", "GET");
     auto document = nlohmann::json::parse(send(asking, stop).body, nullptr, false);
     if (!document.is_object()) throw UploadError::malformedResponse("timeline");
     auto duration = document.find("duration_ms");
@@ -299,12 +339,12 @@ double APIClient::videoLength(const std::string& videoID, std::stop_token stop) 
 }
 
 void APIClient::rename(const std::string& videoID, const std::string& title, std::stop_token stop) const {
-    send(withJSON(request("/api/video/" + videoID, "PATCH"), {{"title", title}}), stop);
+    send(withJSON(request("/api/video/" + segment(videoID), "PATCH"), {{"title", title}}), stop);
 }
 
 bool APIClient::videoExists(const std::string& videoID, std::stop_token stop) const noexcept {
     try {
-        send(request("/api/video/" + videoID, "GET"), stop);
+        send(request("/api/video/" + segment(videoID), "GET"), stop);
         return true;
     } catch (...) {
         return false;

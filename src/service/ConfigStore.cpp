@@ -3,6 +3,7 @@
 #include "base/AtomicFile.h"
 #include "base/Json.h"
 #include "base/Text.h"
+#include "service/UploadError.h"
 
 #include <fstream>
 #include <iterator>
@@ -19,6 +20,15 @@ std::string reasonOf(const std::error_code& code) {
 }
 
 } // namespace
+
+bool isSendableToken(std::string_view token) {
+    if (token.empty()) return false;
+    for (char c : token) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) return false;
+    }
+    return true;
+}
 
 ConfigError ConfigError::cannotEncode() {
     return {Case::cannotEncode, "the configuration could not be encoded as JSON"};
@@ -53,7 +63,9 @@ std::optional<Config> ConfigStore::loadStored() {
     auto document = nlohmann::json::parse(bytes, nullptr, false);
     if (!document.is_object()) return std::nullopt;
     try {
-        return Config{json::requireString(document, "token"), json::requireString(document, "apiBase")};
+        Config config{json::requireString(document, "token"), json::requireString(document, "apiBase")};
+        if (!isSendableToken(config.token)) return std::nullopt;
+        return config;
     } catch (const DecodeError&) {
         return std::nullopt;
     }
@@ -67,6 +79,7 @@ std::optional<Config> ConfigStore::load() {
 }
 
 void ConfigStore::save(const Config& config) {
+    if (!isSendableToken(config.token)) throw UploadError::unusableToken();
     auto file = url();
     std::string bytes;
     try {
@@ -80,6 +93,11 @@ void ConfigStore::save(const Config& config) {
     }
     try {
         createFolders(file.parent_path(), ownerOnlyFolder);
+        // The program's own folder may have been made wider before (by an older version,
+        // or by hand); it holds the token, so it is shut again. A folder named through
+        // $VANTO_CONFIG is the person's, and keeps its own permissions.
+        if (file.parent_path() == paths_.configDir())
+            fs::permissions(file.parent_path(), ownerOnlyFolder, fs::perm_options::replace);
         writeAtomically(file, bytes, ownerOnlyFile);
         // The rename kept the new file's mode, but say it again: this is the promise.
         fs::permissions(file, ownerOnlyFile, fs::perm_options::replace);

@@ -19,6 +19,11 @@ struct Config {
     bool operator==(const Config&) const = default;
 };
 
+// Whether a token can go into a request header as it is: not empty and without control
+// characters, since a line break would add header lines of its own and a NUL would cut
+// the token short. Nothing else is sent or stored.
+bool isSendableToken(std::string_view token);
+
 class ConfigError : public Error {
 public:
     enum class Case { cannotEncode, cannotWrite, cannotRemove };
@@ -46,11 +51,14 @@ public:
     // $VANTO_CONFIG when set and not empty, else ~/.config/vanto/config.json.
     std::filesystem::path url();
 
-    // None when the file is missing, unreadable or not a full configuration; a
+    // None when the file is missing, unreadable or not a full configuration (a token
+    // that is not sendable included); a
     // non-empty $VANTO_API_BASE replaces the stored API base.
     std::optional<Config> load();
 
-    // Creates the folder 0700 and the file 0600, tightening a file that was wider.
+    // Creates the folder 0700 and the file 0600, tightening a file that was wider, and
+    // the program's own configuration folder when it was wider. A token that is not
+    // sendable is refused (UploadError::unusableToken).
     void save(const Config& config);
 
     // Removes the file; nothing to do when there is none.

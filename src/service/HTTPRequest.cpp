@@ -36,32 +36,51 @@ std::vector<std::string_view> words(std::string_view line) {
     return parts;
 }
 
-// Decodes a chunked body from data; none until the last chunk and the trailer's end arrived.
-std::optional<std::string> dechunk(std::string_view data) {
+struct Dechunked {
+    HTTPRequest::State state = HTTPRequest::State::incomplete;
     std::string body;
+};
+
+// Decodes a chunked body from data, which must not decode to more than maxBody bytes.
+// Complete once the last chunk and the trailer's end arrived. Sizes are compared with
+// what is there, never added to, so no declared size can wrap a sum.
+Dechunked dechunk(std::string_view data, std::size_t maxBody) {
+    using State = HTTPRequest::State;
+    Dechunked out;
     for (;;) {
         auto end = data.find(lineBreak);
-        if (end == std::string_view::npos) return std::nullopt;
+        if (end == std::string_view::npos) return out;
         auto sizeText = data.substr(0, end);
         if (auto extension = sizeText.find(';'); extension != std::string_view::npos)
             sizeText = sizeText.substr(0, extension);
         auto sizeDigits = trimmed(sizeText);
         std::size_t size = 0;
         auto [rest, error] = std::from_chars(sizeDigits.data(), sizeDigits.data() + sizeDigits.size(), size, 16);
+        if (error == std::errc::result_out_of_range) return {State::tooLarge, {}};
         if (error != std::errc() || rest != sizeDigits.data() + sizeDigits.size() || sizeDigits.empty())
-            return std::nullopt;
+            return {State::malformed, {}};
+        if (size > maxBody - out.body.size()) return {State::tooLarge, {}};
         data.remove_prefix(end + lineBreak.size());
         if (size == 0) {
             // Trailer fields, if any, end with an empty line like the head does.
-            if (data.starts_with(lineBreak)) return body;
-            if (data.find("\r\n\r\n") == std::string_view::npos) return std::nullopt;
-            return body;
+            if (data.starts_with(lineBreak) || data.find("\r\n\r\n") != std::string_view::npos)
+                out.state = State::complete;
+            return out;
         }
-        if (data.size() < size + lineBreak.size()) return std::nullopt;
-        body.append(data.substr(0, size));
-        if (data.substr(size, lineBreak.size()) != lineBreak) return std::nullopt;
-        data.remove_prefix(size + lineBreak.size());
+        if (size > data.size()) return out;
+        auto after = data.substr(size);
+        if (!after.starts_with(lineBreak)) {
+            if (after.size() < lineBreak.size() && lineBreak.starts_with(after)) return out;
+            return {State::malformed, {}};
+        }
+        out.body.append(data.substr(0, size));
+        data = after.substr(lineBreak.size());
     }
+}
+
+// A request line is whole once its line break arrived: a method and a path in text.
+bool isRequestLine(std::string_view line) {
+    return text::isValidUTF8(line) && words(line).size() >= 2;
 }
 
 } // namespace
@@ -93,21 +112,46 @@ std::optional<HTTPRequest> HTTPRequest::parseHead(std::string_view data, std::si
     return request;
 }
 
-std::optional<HTTPRequest> HTTPRequest::parse(std::string_view data) {
+HTTPRequest::Reading HTTPRequest::read(std::string_view data, std::size_t maxBytes) {
+    Reading reading;
     std::size_t headLength = 0;
-    auto request = parseHead(data, &headLength);
-    if (!request) return std::nullopt;
-    auto rest = data.substr(headLength);
-    if (request->isChunked()) {
-        auto body = dechunk(rest);
-        if (!body) return std::nullopt;
-        request->body = std::move(*body);
-        return request;
+    reading.request = parseHead(data, &headLength);
+    if (data.size() > maxBytes) {
+        reading.state = State::tooLarge;
+        return reading;
     }
-    auto length = request->contentLength();
-    if (rest.size() < length) return std::nullopt;
-    request->body = std::string(rest.substr(0, length));
-    return request;
+    auto firstLine = data.find(lineBreak);
+    if (firstLine != std::string_view::npos && !isRequestLine(data.substr(0, firstLine))) {
+        reading.state = State::malformed;
+        return reading;
+    }
+    if (!reading.request) {
+        // A head whose blank line arrived but that does not read is not waited on.
+        reading.state = data.find("\r\n\r\n") == std::string_view::npos ? State::incomplete : State::malformed;
+        return reading;
+    }
+    auto rest = data.substr(headLength);
+    auto room = maxBytes - headLength;
+    if (reading.request->isChunked()) {
+        auto body = dechunk(rest, room);
+        reading.state = body.state;
+        if (body.state == State::complete) reading.request->body = std::move(body.body);
+        return reading;
+    }
+    auto length = reading.request->contentLength();
+    if (length > room) {
+        reading.state = State::tooLarge;
+    } else if (rest.size() >= length) {
+        reading.state = State::complete;
+        reading.request->body = std::string(rest.substr(0, length));
+    }
+    return reading;
+}
+
+std::optional<HTTPRequest> HTTPRequest::parse(std::string_view data) {
+    auto reading = read(data);
+    if (reading.state != State::complete) return std::nullopt;
+    return std::move(reading.request);
 }
 
 std::size_t HTTPRequest::contentLength() const {

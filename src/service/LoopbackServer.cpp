@@ -1,6 +1,8 @@
 #include "service/LoopbackServer.h"
 
+#include "service/ConfigStore.h"
 #include "service/ConnectError.h"
+#include "service/UploadError.h"
 
 #include <nlohmann/json.hpp>
 
@@ -55,47 +57,90 @@ void LoopbackServer::acceptLoop() {
             if (*it->done) finished.splice(finished.end(), connections_, it);
             it = next;
         }
-        if (connections_.size() >= maxConnections) continue; // closed unanswered
-        auto done = std::make_shared<std::atomic<bool>>(false);
-        connections_.push_back(Served{connection, done, std::jthread([this, connection, done] {
-                                          serve(*connection);
-                                          *done = true;
-                                      })});
-    }
-}
-
-void LoopbackServer::serve(Connection& connection) {
-    std::string received;
-    std::vector<std::uint8_t> chunk(receiveChunkBytes);
-    while (true) {
-        auto count = connection.receive(chunk, idleSeconds);
-        if (!count || *count == 0) return; // an error, silence or the end: nothing to answer
-        received.append(reinterpret_cast<const char*>(chunk.data()), *count);
-        std::optional<std::string> token;
-        if (auto response = answer(received, &token)) {
-            // The flow ends, and this server with it, only once the page has its answer:
-            // a page whose callback fails revokes the token it just sent.
-            // An answer that did not get through leaves a token the page revokes, so
-            // the flow goes on waiting rather than taking it.
-            if (connection.send(*response)) {
-                connection.finish();
-                if (token) settle(*token);
-            }
-            return;
+        if (!admit()) continue; // closed unanswered
+        try {
+            auto done = std::make_shared<std::atomic<bool>>(false);
+            auto phase = std::make_shared<std::atomic<Phase>>(Phase::reading);
+            connections_.push_back(Served{connection, done, phase, std::jthread([this, connection, done, phase] {
+                                              // Nothing may leave a connection's thread: one
+                                              // peer's trouble ends that peer's connection only.
+                                              try {
+                                                  serve(*connection, *phase);
+                                              } catch (...) {
+                                              }
+                                              *done = true;
+                                          })});
+        } catch (const std::exception&) {
+            // No thread to be had: this connection closes unanswered, the server goes on.
         }
     }
 }
 
-std::optional<std::string> LoopbackServer::answer(std::string_view received, std::optional<std::string>* acceptedToken) {
-    std::size_t headLength = 0;
-    auto head = HTTPRequest::parseHead(received, &headLength);
-    bool tooLarge =
-        received.size() > maxRequestBytes ||
-        (head && !head->isChunked() && head->contentLength() > maxRequestBytes - std::min(headLength, maxRequestBytes));
-    if (tooLarge) return reply("413 Content Too Large", R"({"error":"request too large"})", head ? &*head : nullptr);
-    if (!head) return std::nullopt;
-    auto request = HTTPRequest::parse(received);
-    if (!request) return std::nullopt;
+bool LoopbackServer::admit() {
+    std::size_t busy = 0;
+    for (const auto& served : connections_)
+        if (*served.phase != Phase::displaced) ++busy;
+    if (busy < maxConnections) return true;
+    // Oldest first: the list is in the order the connections came.
+    for (auto& served : connections_) {
+        auto reading = Phase::reading;
+        if (served.phase->compare_exchange_strong(reading, Phase::displaced)) {
+            served.connection->interrupt();
+            return true;
+        }
+    }
+    return false;
+}
+
+void LoopbackServer::serve(Connection& connection, std::atomic<Phase>& phase) {
+    std::string received;
+    std::vector<std::uint8_t> chunk(receiveChunkBytes);
+    const double deadline = clock_.now() + requestSeconds;
+    while (true) {
+        std::optional<std::string> token;
+        std::optional<std::string> response;
+        double left = deadline - clock_.now();
+        if (left <= 0) {
+            response = reply("408 Request Timeout", R"({"error":"the request took too long"})", nullptr);
+        } else {
+            auto count = connection.receive(chunk, left);
+            if (!count || *count == 0) {
+                // Silence until the deadline is answered; an error or the end has nobody to answer.
+                if (count || clock_.now() < deadline || phase != Phase::reading) return;
+                continue;
+            }
+            received.append(reinterpret_cast<const char*>(chunk.data()), *count);
+            response = answer(received, &token);
+            if (!response) continue;
+        }
+        auto reading = Phase::reading;
+        if (!phase.compare_exchange_strong(reading, Phase::answering)) return; // displaced meanwhile
+        // The flow ends, and this server with it, only once the page has its answer:
+        // a page whose callback fails revokes the token it just sent.
+        // An answer that did not get through leaves a token the page revokes, so
+        // the flow goes on waiting rather than taking it.
+        if (connection.send(*response)) {
+            connection.finish();
+            if (token) settle(*token);
+        }
+        return;
+    }
+}
+
+std::optional<std::string> LoopbackServer::answer(std::string_view received,
+                                                  std::optional<std::string>* acceptedToken) {
+    auto reading = HTTPRequest::read(received, maxRequestBytes);
+    const auto* request = reading.request ? &*reading.request : nullptr;
+    switch (reading.state) {
+    case HTTPRequest::State::incomplete:
+        return std::nullopt;
+    case HTTPRequest::State::tooLarge:
+        return reply("413 Content Too Large", R"({"error":"request too large"})", request);
+    case HTTPRequest::State::malformed:
+        return reply("400 Bad Request", R"({"error":"malformed request"})", request);
+    case HTTPRequest::State::complete:
+        break;
+    }
     return respond(*request, acceptedToken);
 }
 
@@ -110,6 +155,12 @@ std::string LoopbackServer::respond(const HTTPRequest& request, std::optional<st
         return reply("400 Bad Request", R"({"error":"token and state are required"})", &request);
     if (!sameSecret(state->get<std::string>(), state_))
         return reply("403 Forbidden", R"({"error":"state mismatch"})", &request);
+    if (!isSendableToken(token->get<std::string>())) {
+        // The page with the right state sent it, so the flow ends here with the reason
+        // rather than waiting out its time for a token that cannot be used.
+        settle(std::make_exception_ptr(UploadError::unusableToken()));
+        return reply("400 Bad Request", R"({"error":"the token is not usable"})", &request);
+    }
     auto answer = reply("200 OK", R"({"ok":true})", &request);
     if (acceptedToken)
         *acceptedToken = token->get<std::string>();

@@ -30,10 +30,15 @@ public:
     // a callback is a few hundred bytes, so this is generous and still bounded.
     static constexpr std::size_t maxRequestBytes = 64 * 1024;
     static constexpr std::size_t receiveChunkBytes = 65536;
-    // Connections served at once; more are closed unanswered until one ends.
+    // Connections served at once. When all are taken, a newcomer takes the place of
+    // the one that has waited longest for its request, so trickling connections cannot
+    // keep the page's callback out; only while every one is being answered is a
+    // newcomer closed unanswered.
     static constexpr std::size_t maxConnections = 16;
-    // A connection that sends nothing for this long is closed.
-    static constexpr double idleSeconds = 30;
+    // What a connection has from its first moment to send its whole request: a page
+    // sends a few hundred bytes at once, so a connection still sending after this is
+    // answered "408 Request Timeout" and closed.
+    static constexpr double requestSeconds = 5;
 
     // Creates the listener; ConnectError::listenFailed when the system refuses.
     LoopbackServer(LoopbackNetwork& network, Clock& clock, std::string allowedOrigin, std::string state);
@@ -65,14 +70,21 @@ public:
 private:
     using Outcome = std::variant<std::string, std::exception_ptr>;
 
+    // A connection reads its request until it either answers or is displaced; whichever
+    // comes first wins, so an answer is never cut off by a newcomer.
+    enum class Phase { reading, answering, displaced };
+
     struct Served {
         std::shared_ptr<Connection> connection;
         std::shared_ptr<std::atomic<bool>> done;
+        std::shared_ptr<std::atomic<Phase>> phase;
         std::jthread thread;
     };
 
     void acceptLoop();
-    void serve(Connection& connection);
+    void serve(Connection& connection, std::atomic<Phase>& phase);
+    // Makes room for one more connection; false when every connection is being answered.
+    bool admit();
     void settle(Outcome outcome);
     std::string reply(const std::string& status, const std::string& body, const HTTPRequest* request) const;
 

@@ -29,17 +29,29 @@ UploadError UploadError::takeNotPlaced(const std::string& uploadID, const std::s
                                      " - it is not listed with your demos, " + "because it was recorded into one."};
 }
 
+UploadError UploadError::eventsNotSaved(const std::string& videoID, const std::string& address, const std::string& file,
+                                        const std::string& reason) {
+    return {Case::eventsNotSaved, "the take uploaded as " + videoID + " but its events could not be saved: " + reason +
+                                      ". The video exists at " + address +
+                                      ", so do not upload the take again; it is still at " + file + "."};
+}
+
+UploadError UploadError::unusableToken() {
+    return {Case::unusableToken, "the token has a line break or another control character in it, so it cannot be "
+                                 "sent; connect again with the token exactly as the service gave it"};
+}
+
 UploadError UploadError::noSuchVideo(const std::string& id) {
     return {Case::noSuchVideo, "no recording of yours has the id " + id};
 }
 
 UploadError UploadError::notConnected() {
-    return {Case::notConnected, "This Mac is not linked to a Vanto account yet, so there is nowhere to send a "
+    return {Case::notConnected, "This computer is not linked to a Vanto account yet, so there is nowhere to send a "
                                 "recording. Press Connect in the toolbar and sign in."};
 }
 
 UploadError UploadError::signedOut() {
-    return {Case::signedOut, "This Mac's sign-in to Vanto was revoked. Press Sign out in the toolbar, then "
+    return {Case::signedOut, "This computer's sign-in to Vanto was revoked. Press Sign out in the toolbar, then "
                              "Connect to sign in again."};
 }
 

@@ -16,9 +16,11 @@ public:
         malformedResponse,
         emptyFile,
         takeNotPlaced,
+        eventsNotSaved,
         noSuchVideo,
         notConnected,
         signedOut,
+        unusableToken,
     };
 
     static UploadError badAPIBase(const std::string& apiBase);
@@ -26,6 +28,10 @@ public:
     static UploadError malformedResponse(const std::string& path);
     static UploadError emptyFile(const std::string& path);
     static UploadError takeNotPlaced(const std::string& uploadID, const std::string& into, const std::string& reason);
+    // The video was made but its event log did not follow: uploading again would make a second one.
+    static UploadError eventsNotSaved(const std::string& videoID, const std::string& address, const std::string& file,
+                                      const std::string& reason);
+    static UploadError unusableToken();
     static UploadError noSuchVideo(const std::string& id);
     static UploadError notConnected();
     static UploadError signedOut();

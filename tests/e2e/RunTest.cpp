@@ -196,8 +196,8 @@ TEST_F(PromptRuns, APlanFileNeedsNoServiceAndAQuestionFromThePlannerIsTheAnswer)
     auto unlinked = runCommand({vantoBinary(), prompt}, 60s);
     ASSERT_TRUE(unlinked);
     EXPECT_EQ(Json::parse(unlinked->output).value("error", ""),
-              "This Mac is not linked to a Vanto account yet, so there is nowhere to send a recording. Press Connect "
-              "in the toolbar and sign in.");
+              "This computer is not linked to a Vanto account yet, so there is nowhere to send a recording. "
+              "Press Connect in the toolbar and sign in.");
     EXPECT_EQ(unlinked->status, exitedWith(1));
 }
 

@@ -10,7 +10,9 @@
 #include "service/ServiceAddress.h"
 
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -109,6 +111,40 @@ TEST_F(ConnectFlowTest, aConnectNobodyFinishesEndsWithTheTimeOutMessage) {
                      "timed out waiting for the browser; finish the connect page or pass a token directly");
     }
     EXPECT_FALSE(fs::exists(store.url()));
+}
+
+TEST_F(ConnectFlowTest, theTokenFileIsNeverCreatedWhereAnotherUserCouldOpenIt) {
+    // A folder others may enter, named through $VANTO_CONFIG, keeps its permissions, so
+    // only how the file is written keeps the token in.
+    TempFolder shared("vanto-shared-config");
+    fs::permissions(shared.path(),
+                    fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
+                        fs::perms::others_exec,
+                    fs::perm_options::replace);
+    fake.processes.env["VANTO_CONFIG"] = (shared.path() / "config.json").string();
+    int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, shared.path().c_str(), IN_CREATE | IN_MOVED_TO), 0);
+    store.save({"vt_token_never_shared", service.base()});
+    store.save({"vt_token_saved_again", service.base()});
+
+    std::vector<std::string> createdFiles, movedIn;
+    alignas(inotify_event) char buffer[8192];
+    for (ssize_t count; (count = ::read(watch, buffer, sizeof buffer)) > 0;) {
+        for (char* at = buffer; at < buffer + count;) {
+            auto* event = reinterpret_cast<inotify_event*>(at);
+            std::string name = event->len ? event->name : "";
+            if ((event->mask & IN_CREATE) && !(event->mask & IN_ISDIR)) createdFiles.push_back(name);
+            if (event->mask & IN_MOVED_TO) movedIn.push_back(name);
+            at += sizeof(inotify_event) + event->len;
+        }
+    }
+    ::close(watch);
+    EXPECT_EQ(createdFiles, std::vector<std::string>{}) << "a file was opened in the shared folder before its mode";
+    EXPECT_EQ(movedIn, (std::vector<std::string>{"config.json", "config.json"}));
+    EXPECT_EQ(fs::status(store.url()).permissions() & fs::perms::mask, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(store.load()->token, "vt_token_saved_again");
+    EXPECT_EQ(std::distance(fs::directory_iterator(shared.path()), fs::directory_iterator()), 1) << "nothing left over";
 }
 
 std::string findChromium() {

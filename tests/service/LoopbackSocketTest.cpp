@@ -163,27 +163,38 @@ TEST_F(LoopbackSocketTest, onlyTheLoopbackAddressIsListenedOn) {
     if (tried == 0) GTEST_SKIP() << "this machine has no other IPv4 address to try";
 }
 
-TEST_F(LoopbackSocketTest, connectionsBeyondTheLimitAreClosedAndServiceResumesWhenOthersEnd) {
-    std::vector<std::unique_ptr<Client>> idle;
+TEST_F(LoopbackSocketTest, stalledConnectionsInEverySlotMakeWayForTheCallback) {
+    std::vector<std::unique_ptr<Client>> stalled;
     for (std::size_t i = 0; i < LoopbackServer::maxConnections; ++i) {
-        idle.push_back(std::make_unique<Client>(port));
-        idle.back()->send("P"); // started, never finished
+        stalled.push_back(std::make_unique<Client>(port));
+        stalled.back()->send("P"); // started, never finished
     }
     // Give the server time to take them all in.
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    {
-        Client extra(port);
-        ASSERT_TRUE(extra.connected());
-        extra.send("POST /callback HTTP/1.1\r\nContent-Length: 0\r\n\r\n");
-        EXPECT_EQ(extra.answer(), "") << "over the limit: closed unanswered";
+    Client callback(port);
+    ASSERT_TRUE(callback.connected());
+    auto body = callbackBody("tok-past-the-crowd");
+    callback.send("POST /callback HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+    EXPECT_TRUE(callback.answer().starts_with("HTTP/1.1 200 OK")) << "the callback found no slot";
+    EXPECT_EQ(server.awaitToken(5), "tok-past-the-crowd");
+    EXPECT_EQ(stalled.front()->answer(), "") << "the longest waiting was let go, unanswered";
+}
+
+TEST_F(LoopbackSocketTest, requestsThatCanNeverBeServedAreAnsweredAndTheServerGoesOn) {
+    const std::string chunked = "POST /callback HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n";
+    for (std::string size : {"ffffffffffffffff", "fffffffffffffffe", "FFFFFFFFFFFFFFFF", "ffffffffffffffff;ext"}) {
+        Client client(port);
+        client.send(chunked + size + "\r\n{\"token\":\"x\"}\r\n");
+        EXPECT_TRUE(client.answer().starts_with("HTTP/1.1 413 Content Too Large\r\n")) << size;
     }
-    idle.clear();
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    Client garbage(port);
+    garbage.send("NONSENSE\r\n");
+    EXPECT_TRUE(garbage.answer().starts_with("HTTP/1.1 400 Bad Request\r\n"));
     Client after(port);
-    auto body = callbackBody("tok-after-the-crowd");
+    auto body = callbackBody("tok-after-the-abuse");
     after.send("POST /callback HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
     EXPECT_TRUE(after.answer().starts_with("HTTP/1.1 200 OK"));
-    EXPECT_EQ(server.awaitToken(5), "tok-after-the-crowd");
+    EXPECT_EQ(server.awaitToken(5), "tok-after-the-abuse");
 }
 
 TEST_F(LoopbackSocketTest, cancelEndsPromptlyWhileAClientHoldsAConnectionOpen) {
@@ -196,6 +207,62 @@ TEST_F(LoopbackSocketTest, cancelEndsPromptlyWhileAClientHoldsAConnectionOpen) {
     EXPECT_EQ(holding.answer(), "");
     Client late(port);
     EXPECT_FALSE(late.connected()) << "nobody listens after cancel";
+}
+
+// A server of the test's own that answers one request with the body's bytes paced
+// as given: a byte every interval, then silence.
+class PacedServer {
+public:
+    PacedServer(std::string body, std::chrono::milliseconds interval, bool stallAfterHead)
+        : listener_(network_.listen()), port_(listener_->port()) {
+        thread_ = std::jthread([this, body, interval, stallAfterHead] {
+            auto connection = listener_->accept();
+            if (!connection) return;
+            std::string received;
+            std::vector<std::uint8_t> buffer(4096);
+            while (received.find("\r\n\r\n") == std::string::npos) {
+                auto count = connection->receive(buffer, 5);
+                if (!count || *count == 0) return;
+                received.append(reinterpret_cast<const char*>(buffer.data()), *count);
+            }
+            connection->send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n");
+            if (stallAfterHead) {
+                connection->receive(buffer, 10); // until the client gives up and closes
+                return;
+            }
+            for (char c : body) {
+                std::this_thread::sleep_for(interval);
+                if (!connection->send(std::string(1, c))) return;
+            }
+            connection->finish();
+        });
+    }
+    ~PacedServer() { listener_->cancel(); }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/slow"; }
+
+private:
+    PosixLoopbackNetwork network_;
+    std::unique_ptr<Listener> listener_;
+    std::uint16_t port_;
+    std::jthread thread_;
+};
+
+TEST(CurlOverLoopback, theTimeOutIsOnSilenceSoASlowSteadyAnswerStillArrives) {
+    CurlHttp http;
+    PacedServer steady("0123456789", std::chrono::milliseconds(300), false);
+    Http::Request request;
+    request.url = steady.url();
+    request.timeout = 1; // far less than the whole answer takes
+    EXPECT_EQ(http.send(request).body, "0123456789");
+
+    PacedServer silent("never sent", std::chrono::milliseconds(0), true);
+    request.url = silent.url();
+    try {
+        http.send(request);
+        FAIL() << "a silent answer was waited for without end";
+    } catch (const HttpTransportError& error) {
+        EXPECT_EQ(error.kind(), HttpTransportError::Case::timedOut);
+    }
 }
 
 } // namespace

@@ -206,6 +206,29 @@ TEST_F(UploadService, faultsOnTheWayAreReportedAndOnlyKeyedStepsRetried) {
     EXPECT_EQ(again.id, first.id);
 }
 
+TEST_F(UploadService, aVideoWhoseEventsFailedIsNamedSoTheTakeIsNotUploadedTwice) {
+    APIClient::UploadParams params;
+    params.file = file("take.mov", randomBytes(1000, 7));
+    params.events = {CaptureEvent{0.5, "move", "Start", "", std::nullopt, std::nullopt}};
+    params.duration = 2;
+    service.inject({{"path", "/api/video/*"},
+                    {"method", "POST"},
+                    {"status", 503},
+                    {"body", R"({"error":"the log store is down"})"}});
+    auto failure = failureText([&] { api.upload(params); });
+    std::string id;
+    for (const auto& request : service.requests()) {
+        auto path = request["path"].get<std::string>();
+        if (path.ends_with("/events")) id = path.substr(std::string("/api/video/").size(), path.size() - 18);
+    }
+    ASSERT_FALSE(id.empty()) << failure;
+    EXPECT_EQ(failure, "the take uploaded as " + id + " but its events could not be saved: the API returned 503: " +
+                           "the log store is down. The video exists at " + service.base() + "/videos/" + id +
+                           ", so do not upload the take again; it is still at " + params.file.string() + ".");
+    EXPECT_EQ(get("/api/video/" + id)["id"], id);
+    EXPECT_TRUE(fs::exists(params.file));
+}
+
 TEST_F(UploadService, placingATakeSplitsTheTimelineWhereItGoes) {
     auto main = uploadedTake(10000, "main.mov");
     auto take = uploadedTake(3000, "insert.mov");

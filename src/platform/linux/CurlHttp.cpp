@@ -116,7 +116,12 @@ Http::Response CurlHttp::send(const Request& request, std::stop_token stop) {
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
     double timeout = std::isfinite(request.timeout) && request.timeout > 0 ? request.timeout : 120;
-    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(timeout * 1000));
+    // The limit is on silence, not on the whole exchange: a large part on a slow line
+    // goes on as long as bytes keep moving. curl measures that in whole seconds.
+    auto seconds = static_cast<long>(std::ceil(std::min(timeout, 86400.0)));
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(std::min(timeout, 86400.0) * 1000));
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, seconds);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, onBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &exchange);
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, onHeader);

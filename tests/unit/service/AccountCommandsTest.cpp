@@ -1,9 +1,9 @@
 #include "service/AccountCommands.h"
 
-#include "platform/fake/QuietNetwork.h"
 #include "platform/fake/FakePlatform.h"
 #include "platform/fake/FakeWorkspace.h"
 #include "platform/fake/MemoryDefaults.h"
+#include "platform/fake/QuietNetwork.h"
 #include "platform/fake/ScriptedHttp.h"
 #include "service/ConfigStore.h"
 #include "service/ConnectError.h"
@@ -70,6 +70,22 @@ TEST_F(AccountCommandsTest, connectUsesTheResolvedBaseAndSavesNothingWhenTheServ
         EXPECT_EQ(error.kind(), UploadError::Case::signedOut);
     }
     EXPECT_EQ(http.sent()[0].request.url, "https://api.env.test/api/profile");
+    EXPECT_FALSE(store.load());
+}
+
+TEST_F(AccountCommandsTest, aTokenThatWouldBreakAHeaderIsRefusedBeforeAnythingIsSentOrSaved) {
+    http.answer(200, profile);
+    for (const std::string& token :
+         std::vector<std::string>{"tok\r\nX-Injected: 1", "tok\nline", std::string("tok\0cut", 7), "tok\x7f"}) {
+        try {
+            commands.connect(token, std::string("https://api.explicit.test"));
+            FAIL() << "connected with a control character";
+        } catch (const UploadError& error) {
+            EXPECT_EQ(error.kind(), UploadError::Case::unusableToken);
+            EXPECT_EQ(std::string(error.what()).find(token), std::string::npos) << "the token is never quoted";
+        }
+    }
+    EXPECT_TRUE(http.sent().empty());
     EXPECT_FALSE(store.load());
 }
 

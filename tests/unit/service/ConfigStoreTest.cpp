@@ -1,6 +1,8 @@
 #include "service/ConfigStore.h"
 
+#include "agent/RunRegistry.h"
 #include "platform/fake/FakePlatform.h"
+#include "service/UploadError.h"
 
 #include <gtest/gtest.h>
 
@@ -113,6 +115,39 @@ TEST_F(ConfigStoreTest, aFolderThatExistedKeepsItsPermissions) {
     EXPECT_EQ(permissionsOf(shared), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
     EXPECT_EQ(permissionsOf(shared / "deeper"), fs::perms::owner_all);
     EXPECT_EQ(permissionsOf(shared / "deeper" / "config.json"), fs::perms::owner_read | fs::perms::owner_write);
+}
+
+TEST_F(ConfigStoreTest, aPromptRunBeforeTheFirstSaveStillLeavesEveryFolderOfTheTokenOwnerOnly) {
+    RunRegistry runs(fake.paths.configDir() / "runs", fake.processes, fake.clock);
+    runs.registerRun();
+    EXPECT_EQ(permissionsOf(fake.paths.configDir()), fs::perms::owner_all);
+    EXPECT_EQ(permissionsOf(fake.paths.configDir() / "runs"), fs::perms::owner_all);
+    runs.deregister();
+
+    // Made wider by an older version: saving the token shuts it again.
+    fs::permissions(fake.paths.configDir(),
+                    fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
+                        fs::perms::others_exec,
+                    fs::perm_options::replace);
+    store.save({"tok-after-a-run", "https://a.test"});
+    EXPECT_EQ(permissionsOf(fake.paths.configDir()), fs::perms::owner_all);
+    EXPECT_EQ(permissionsOf(defaultFile()), fs::perms::owner_read | fs::perms::owner_write);
+}
+
+TEST_F(ConfigStoreTest, aTokenThatWouldBreakAHeaderIsNeitherSavedNorLoaded) {
+    for (const std::string& token : std::vector<std::string>{"tok\r\nX-Injected: 1", std::string("tok\0cut", 7), ""}) {
+        try {
+            store.save({token, "https://a.test"});
+            FAIL() << "saved a token with a control character";
+        } catch (const UploadError& error) {
+            EXPECT_EQ(error.kind(), UploadError::Case::unusableToken);
+        }
+        EXPECT_FALSE(fs::exists(defaultFile()));
+    }
+    write(defaultFile(), R"({"token":"tok\r\nX-Injected: 1","apiBase":"https://a.test"})");
+    EXPECT_FALSE(store.load()) << "a stored token that cannot be sent is no link";
+    write(defaultFile(), R"({"token":"tok\u0000cut","apiBase":"https://a.test"})");
+    EXPECT_FALSE(store.load());
 }
 
 TEST_F(ConfigStoreTest, clearRemovesTheFileAndSucceedsWithoutOne) {

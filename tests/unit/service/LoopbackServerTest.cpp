@@ -1,15 +1,21 @@
 #include "service/LoopbackServer.h"
 
-#include "platform/fake/QuietNetwork.h"
 #include "platform/fake/FakePlatform.h"
+#include "platform/fake/QuietNetwork.h"
 #include "service/ConnectError.h"
+#include "service/UploadError.h"
+
+#include <nlohmann/json.hpp>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <future>
+#include <mutex>
 #include <thread>
+#include <utility>
 
 namespace vanto {
 namespace {
@@ -130,6 +136,42 @@ TEST_F(LoopbackServerTest, anIncompleteRequestWaitsAndAnOversizedOneIsRefused) {
     std::string chunked = "POST /callback HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n";
     while (chunked.size() <= LoopbackServer::maxRequestBytes) chunked += "400\r\n" + std::string(1024, 'x') + "\r\n";
     EXPECT_TRUE(server.answer(chunked)->starts_with("HTTP/1.1 413"));
+}
+
+TEST_F(LoopbackServerTest, brokenAndAbsurdRequestsAreAnsweredAtOnceWithoutThrowing) {
+    std::string chunked =
+        "POST /callback HTTP/1.1\r\nOrigin: http://app.vanto.test\r\nTransfer-Encoding: chunked\r\n\r\n";
+    for (std::string size : {"ffffffffffffffff", "fffffffffffffffe", "FFFFFFFFFFFFFFFF", "ffffffffffffffff;ext"}) {
+        std::optional<std::string> answer;
+        ASSERT_NO_THROW(answer = server.answer(chunked + size + "\r\n{\"token\":\"t\"}\r\n")) << size;
+        ASSERT_TRUE(answer) << size;
+        EXPECT_TRUE(answer->starts_with("HTTP/1.1 413 Content Too Large\r\n")) << size;
+        EXPECT_NE(answer->find("Access-Control-Allow-Origin: http://app.vanto.test"), std::string::npos);
+    }
+    for (std::string broken : {chunked + "zz\r\n", chunked + "2\r\nabX", std::string("GARBAGE\r\n"),
+                               std::string("GET /\xff HTTP/1.1\r\n")}) {
+        auto answer = server.answer(broken);
+        ASSERT_TRUE(answer) << broken << ": waited for bytes that cannot help";
+        EXPECT_TRUE(answer->starts_with("HTTP/1.1 400 Bad Request\r\n")) << broken;
+        EXPECT_TRUE(answer->ends_with(R"({"error":"malformed request"})"));
+    }
+    EXPECT_THROW(server.awaitToken(0), ConnectError) << "nothing settled it";
+}
+
+TEST_F(LoopbackServerTest, aTokenThatWouldBreakAHeaderEndsTheFlowWithTheReason) {
+    for (const std::string& token :
+         std::vector<std::string>{"tok\r\nX-Injected: 1", std::string("tok\0cut", 7), "tok\nline", ""}) {
+        LoopbackServer fresh{network, clock, origin, state};
+        auto answer = fresh.answer(callback(nlohmann::json{{"token", token}, {"state", state}}.dump()));
+        ASSERT_TRUE(answer);
+        EXPECT_TRUE(answer->starts_with("HTTP/1.1 400 Bad Request\r\n")) << token;
+        try {
+            fresh.awaitToken(180);
+            FAIL() << "taken: " << token;
+        } catch (const UploadError& error) {
+            EXPECT_EQ(error.kind(), UploadError::Case::unusableToken);
+        }
+    }
 }
 
 TEST_F(LoopbackServerTest, theFirstOutcomeWinsAndLaterCallbacksStillGetAnswers) {
@@ -279,6 +321,94 @@ TEST(LoopbackServerDelivery, anAnswerThatDidNotGetThroughLeavesTheFlowWaiting) {
     std::this_thread::sleep_for(std::chrono::milliseconds(400)); // past the answer's attempt
     // With nothing taken, the virtual limit passes at once.
     EXPECT_THROW(server.awaitToken(180), ConnectError);
+    server.cancel();
+}
+
+// One connection whose peer sends a byte of a callback every 20 seconds; the waits
+// pass on the virtual clock.
+class Trickle final : public LoopbackNetwork {
+public:
+    struct State {
+        fake::VirtualClock* clock = nullptr;
+        std::string request;
+        std::size_t given = 0;
+        std::string answer;
+        bool over = false;
+        std::mutex lock;
+        std::condition_variable changed;
+
+        void end() {
+            std::lock_guard guard(lock);
+            over = true;
+            changed.notify_all();
+        }
+    };
+
+    class Peer final : public Connection {
+    public:
+        explicit Peer(std::shared_ptr<State> state) : state_(std::move(state)) {}
+        std::optional<std::size_t> receive(std::span<std::uint8_t> buffer, double idleSeconds) override {
+            if (state_->given == state_->request.size()) {
+                state_->end();
+                return 0;
+            }
+            if (idleSeconds < 20) {
+                state_->clock->advance(idleSeconds);
+                return std::nullopt;
+            }
+            state_->clock->advance(20);
+            buffer[0] = static_cast<std::uint8_t>(state_->request[state_->given++]);
+            return 1;
+        }
+        bool send(std::string_view bytes) override {
+            state_->answer += bytes;
+            return true;
+        }
+        void finish() override { state_->end(); }
+        void interrupt() override {}
+
+    private:
+        std::shared_ptr<State> state_;
+    };
+
+    class Once final : public Listener {
+    public:
+        explicit Once(std::shared_ptr<State> state) : state_(std::move(state)) {}
+        std::uint16_t port() override { return 4713; }
+        std::unique_ptr<Connection> accept() override {
+            if (std::exchange(handedOut_, true)) {
+                quiet_.accept();
+                return nullptr;
+            }
+            return std::make_unique<Peer>(state_);
+        }
+        void cancel() override { quiet_.cancel(); }
+
+    private:
+        std::shared_ptr<State> state_;
+        bool handedOut_ = false;
+        fake::QuietListener quiet_{4713};
+    };
+
+    std::unique_ptr<Listener> listen() override { return std::make_unique<Once>(state); }
+    std::shared_ptr<State> state = std::make_shared<State>();
+};
+
+TEST(LoopbackServerDeadline, aPeerTricklingItsRequestIsToldOffAndLetGoWithinTheDeadline) {
+    fake::VirtualClock clock;
+    Trickle network;
+    network.state->clock = &clock;
+    network.state->request = goodCallback("tok-trickled");
+    LoopbackServer server(network, clock, origin, state);
+    auto start = clock.now();
+    server.start();
+    {
+        std::unique_lock guard(network.state->lock);
+        network.state->changed.wait(guard, [&] { return network.state->over; });
+    }
+    EXPECT_TRUE(network.state->answer.starts_with("HTTP/1.1 408 Request Timeout\r\n")) << network.state->answer;
+    EXPECT_LE(clock.now() - start, LoopbackServer::requestSeconds + 20) << "held its slot past the deadline";
+    EXPECT_LT(network.state->given, network.state->request.size());
     server.cancel();
 }
 

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
 
@@ -191,6 +193,51 @@ TEST_F(UploadTest, anEmptyOrMissingTakeFailsBeforeAnyRequest) {
     EXPECT_TRUE(http.sent().empty());
 }
 
+// Answers an upload's steps; each part may grow the take on the way, and a fourth part
+// ends the exchange, so a take that never ends cannot hold the test.
+class GrowingTakeHttp final : public Http {
+public:
+    Response send(const Request& request, std::stop_token) override {
+        sent.push_back(request.url + " " + std::to_string(request.body.size()));
+        if (request.url.ends_with("/initiate")) return {200, {}, R"({"session_id":"up_1"})"};
+        if (request.url.ends_with("/complete")) return {200, {}, R"({"id":"vid_1"})"};
+        if (++parts > 3) throw Error("a fourth part was sent");
+        lastPart = request.body.size();
+        if (!growing.empty()) std::ofstream(growing, std::ios::binary | std::ios::app) << std::string(MiB, 'g');
+        return {200, {}, R"({"etag":"e"})"};
+    }
+    std::filesystem::path growing;
+    int parts = 0;
+    std::size_t lastPart = 0; // with the form's framing
+    std::vector<std::string> sent;
+};
+
+TEST_F(UploadTest, onlyARegularFileGoesUpAndOnlyWithTheBytesItHadAtTheStart) {
+    GrowingTakeHttp answers;
+    APIClient client{Config{"vt_secret_token_0123456789", "https://api.vanto.test"}, answers, clock, random};
+    APIClient::UploadParams params;
+    auto zero = folder / "zero.mov";
+    fs::create_symlink("/dev/zero", zero);
+    for (const fs::path& endless : {fs::path("/dev/zero"), zero}) {
+        params.file = endless;
+        ASSERT_EQ(failureOf([&] { client.upload(params); }),
+                  "cannot read " + endless.string() + ": it is not a regular file");
+    }
+    auto pipe = folder / "pipe.mov";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    params.file = pipe;
+    EXPECT_EQ(failureOf([&] { client.upload(params); }), "cannot read " + pipe.string() + ": it is not a regular file");
+    EXPECT_TRUE(answers.sent.empty());
+
+    // A take still being written goes up as it was when the upload began.
+    params.file = take(8 * MiB + 100, "growing.mov");
+    answers.growing = params.file;
+    EXPECT_EQ(client.upload(params).id, "vid_1");
+    EXPECT_EQ(answers.parts, 2);
+    EXPECT_LT(answers.lastPart, 100u + 300u) << "the second part carried bytes written after the start";
+    EXPECT_EQ(fs::file_size(params.file), 8 * MiB + 100 + 2 * MiB) << "it did grow on the way";
+}
+
 TEST_F(UploadTest, anUnknownProjectStillUploadsTheTakeWithoutIt) {
     auto file = take(1000);
     http.answer(400, R"({"error":"no such project: proj_7"})");
@@ -306,7 +353,10 @@ TEST_F(UploadTest, answersWithoutWhatIsNeededNameTheStep) {
                {200, R"({"etag":"e2"})"},
                {200, R"({"id":"vid_1"})"},
                {500, R"({"error":"events store down"})"}},
-              "the API returned 500: events store down"},
+              "the take uploaded as vid_1 but its events could not be saved: the API returned 500: events store down. "
+              "The video exists at https://app.vanto.test/videos/vid_1, so do not upload the take again; it is still "
+              "at " +
+                  file.string() + "."},
              {{{200, R"({"session_id":"up_1"})"}, {401, ""}}, UploadError::signedOut().what()},
          }) {
         fake::ScriptedHttp scripted;
@@ -361,6 +411,22 @@ TEST_F(UploadTest, placingATakeAndReadingTheClips) {
     api.deleteClip("vid_main", "c2");
     EXPECT_EQ(http.sent().back().request.method, "DELETE");
     EXPECT_EQ(http.sent().back().request.url, "https://api.vanto.test/api/video/vid_main/clips/c2");
+}
+
+TEST_F(UploadTest, idsFromThePersonOrTheServiceStayOneSegmentOfThePath) {
+    http.answer(200, R"({"at_ms":0})");
+    api.insertTake({"../x", "vid_take", 0, 1000, 0, ""});
+    EXPECT_EQ(http.sent().back().request.url, "https://api.vanto.test/api/video/%2E%2E%2Fx/clips/insert");
+    http.answer(200, R"({"clips":[{"id":"a","in_ms":0,"out_ms":1},{"id":"b","in_ms":1,"out_ms":2}]})");
+    api.split("a/b?c#d", "..", 1);
+    EXPECT_EQ(http.sent().back().request.url, "https://api.vanto.test/api/video/a%2Fb%3Fc%23d/clips/%2E%2E/split");
+    http.answer(200, "");
+    api.deleteClip("100%", "c 1");
+    EXPECT_EQ(http.sent().back().request.url, "https://api.vanto.test/api/video/100%25/clips/c%201");
+    api.rename("vid_1\r\nX: 1", "t");
+    EXPECT_EQ(http.sent().back().request.url, "https://api.vanto.test/api/video/vid_1%0D%0AX%3A%201");
+    api.videoExists("../../api/profile");
+    EXPECT_EQ(http.sent().back().request.url, "https://api.vanto.test/api/video/%2E%2E%2F%2E%2E%2Fapi%2Fprofile");
 }
 
 TEST_F(UploadTest, lengthTitleAndWhetherAVideoExists) {
