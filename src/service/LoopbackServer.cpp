@@ -81,12 +81,15 @@ bool LoopbackServer::admit() {
     for (const auto& served : connections_)
         if (*served.phase != Phase::displaced) ++busy;
     if (busy < maxConnections) return true;
-    // Oldest first: the list is in the order the connections came.
-    for (auto& served : connections_) {
-        auto reading = Phase::reading;
-        if (served.phase->compare_exchange_strong(reading, Phase::displaced)) {
-            served.connection->interrupt();
-            return true;
+    // Oldest first: the list is in the order the connections came. One still sending
+    // its request goes before one that was answered and is only being drained.
+    for (auto phase : {Phase::reading, Phase::finishing}) {
+        for (auto& served : connections_) {
+            auto expected = phase;
+            if (served.phase->compare_exchange_strong(expected, Phase::displaced)) {
+                served.connection->interrupt();
+                return true;
+            }
         }
     }
     return false;
@@ -120,6 +123,7 @@ void LoopbackServer::serve(Connection& connection, std::atomic<Phase>& phase) {
         // An answer that did not get through leaves a token the page revokes, so
         // the flow goes on waiting rather than taking it.
         if (connection.send(*response)) {
+            phase = Phase::finishing;
             connection.finish();
             if (token) settle(*token);
         }

@@ -71,8 +71,9 @@ private:
     using Outcome = std::variant<std::string, std::exception_ptr>;
 
     // A connection reads its request until it either answers or is displaced; whichever
-    // comes first wins, so an answer is never cut off by a newcomer.
-    enum class Phase { reading, answering, displaced };
+    // comes first wins, so an answer is never cut off by a newcomer. Once the answer is
+    // out, the connection only drains what its peer still sends, and may be displaced again.
+    enum class Phase { reading, answering, finishing, displaced };
 
     struct Served {
         std::shared_ptr<Connection> connection;

@@ -180,6 +180,22 @@ TEST_F(LoopbackSocketTest, stalledConnectionsInEverySlotMakeWayForTheCallback) {
     EXPECT_EQ(stalled.front()->answer(), "") << "the longest waiting was let go, unanswered";
 }
 
+TEST_F(LoopbackSocketTest, answeredConnectionsThatStayOpenAlsoMakeWayForTheCallback) {
+    std::vector<std::unique_ptr<Client>> lingering;
+    for (std::size_t i = 0; i < LoopbackServer::maxConnections; ++i) {
+        lingering.push_back(std::make_unique<Client>(port));
+        lingering.back()->send("NONSENSE\r\n");
+        ASSERT_TRUE(lingering.back()->readable(5000));
+    }
+    // Each keeps sending after its answer, so the server keeps draining it.
+    for (auto& client : lingering) client->trySend("more");
+    Client callback(port);
+    auto body = callbackBody("tok-past-the-lingering");
+    callback.send("POST /callback HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+    EXPECT_TRUE(callback.answer().starts_with("HTTP/1.1 200 OK")) << "the callback found no slot";
+    EXPECT_EQ(server.awaitToken(5), "tok-past-the-lingering");
+}
+
 TEST_F(LoopbackSocketTest, requestsThatCanNeverBeServedAreAnsweredAndTheServerGoesOn) {
     const std::string chunked = "POST /callback HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n";
     for (std::string size : {"ffffffffffffffff", "fffffffffffffffe", "FFFFFFFFFFFFFFFF", "ffffffffffffffff;ext"}) {
