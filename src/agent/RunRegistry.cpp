@@ -27,8 +27,12 @@ void RunRegistry::registerRun() {
         createFolders(directory_, std::filesystem::perms::owner_all);
     } catch (const std::filesystem::filesystem_error&) {
     }
-    std::ofstream file(directory_ / std::to_string(processes_.currentPID()), std::ios::trunc);
+    const auto self = processes_.currentPID();
+    std::ofstream file(directory_ / std::to_string(self), std::ios::trunc);
     file << std::fixed << std::setprecision(3) << clock_.wallTime();
+    // The start tells this process apart from a later one that gets the same ID.
+    if (auto start = processes_.startTime(self)) file << "\nstarted " << start->ticks;
+    file << "\n";
 }
 
 void RunRegistry::deregister() {
@@ -48,7 +52,7 @@ std::vector<std::int32_t> RunRegistry::others() {
             continue;
         auto id = static_cast<std::int32_t>(*pid);
         if (id == self) continue;
-        if (processes_.isAlive(id)) {
+        if (isLive(id, entry.path())) {
             live.push_back(id);
         } else {
             std::error_code ignored;
@@ -56,6 +60,27 @@ std::vector<std::int32_t> RunRegistry::others() {
         }
     }
     return live;
+}
+
+bool RunRegistry::isLive(std::int32_t pid, const std::filesystem::path& file) {
+    if (!processes_.isAlive(pid)) return false;
+    auto start = processes_.startTime(pid);
+    if (!start) return true; // the signal is all there is to go by
+
+    std::ifstream in(file);
+    std::string registered, started;
+    std::getline(in, registered);
+    std::getline(in, started);
+    if (started.starts_with("started ")) {
+        auto ticks = parseInteger(started.substr(8));
+        return ticks && *ticks >= 0 && static_cast<std::uint64_t>(*ticks) == start->ticks;
+    }
+    // A file written before starts were recorded holds only the registration time. Its
+    // run had started by then, so a process that started clearly later only reuses the
+    // ID. The margin covers the second or so the two clocks may disagree by; a file
+    // whose time does not read is judged by the signal alone, as it always was.
+    auto at = parseDecimal(registered);
+    return !at || start->wallTime <= *at + 5;
 }
 
 void waitForOtherRuns(RunRegistry& registry, Clock& clock, const LogLine& log, std::stop_token stop) {

@@ -13,7 +13,8 @@
 namespace vanto {
 
 // Live runs on this machine, one file per process in the runs folder, named after
-// its process ID and holding its registration time. Failures never fail a run:
+// its process ID and holding its registration time and, on a second line, when the
+// process started. Failures never fail a run:
 // an unreadable folder counts as no other runs, failed writes are ignored.
 class RunRegistry {
 public:
@@ -27,6 +28,9 @@ public:
     const std::filesystem::path& directory() const { return directory_; }
 
 private:
+    // Alive, and the very process that wrote the file rather than a later one with its ID.
+    bool isLive(std::int32_t pid, const std::filesystem::path& file);
+
     std::filesystem::path directory_;
     Processes& processes_;
     Clock& clock_;

@@ -71,6 +71,26 @@ double scaleFor(const ShareableWindow& window, const std::vector<ShareableDispla
     return displays.empty() ? 1.0 : displays.front().pointPixelScale;
 }
 
+// A file beside the output, hidden, named after it.
+std::filesystem::path besideOutput(const std::filesystem::path& output, const char* suffix) {
+    return output.parent_path() / ("." + output.filename().string() + suffix);
+}
+
+// A recording replaces a movie file and nothing else: a folder, a device or a link at
+// the output is not ours to delete.
+void checkOutput(const std::filesystem::path& output) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const auto type = fs::symlink_status(output, error).type();
+    if (type != fs::file_type::not_found && type != fs::file_type::regular && type != fs::file_type::none)
+        throw RecorderError::outputNotAFile(output.string(), type == fs::file_type::directory);
+    const auto folder = output.has_parent_path() ? output.parent_path() : fs::path(".");
+    if (fs::symlink_status(folder, error).type() == fs::file_type::not_found)
+        throw RecorderError::outputFolderMissing(output.string(), folder.string());
+    // Anything else that is wrong (no permission, a file for a folder) is told by the
+    // system when the files are made.
+}
+
 std::uintmax_t fileSize(const std::filesystem::path& path) {
     std::error_code error;
     auto size = std::filesystem::file_size(path, error);
@@ -86,10 +106,12 @@ Recorder::Recorder(ScreenCapture& capture, Clock& clock, MainThread& mainThread,
 Recorder::~Recorder() {
     // A recording still running when its owner goes away is finished, so that the
     // movie is complete rather than left as it was while being written.
+    std::unique_ptr<FileClaim> claim; // outlives the stream, which completes the movie
     std::shared_ptr<CaptureStream> stream;
     std::shared_ptr<RecordingDelegate> delegate;
     {
         std::lock_guard lock(mutex_);
+        claim = std::move(claim_);
         stream = std::move(stream_);
         delegate = std::move(delegate_);
     }
@@ -173,28 +195,58 @@ void Recorder::start(const StartParams& params) {
     auto choice = makeFilter(params.target);
     auto configuration = makeConfiguration(choice.filter, params);
 
-    std::error_code ignored;
-    std::filesystem::remove(params.output, ignored);
+    // One recording per movie file, among all processes: two writing one file would
+    // leave it holding a cut of one of them.
+    checkOutput(params.output);
+    auto claim = capture_.claimFile(besideOutput(params.output, ".vanto-lock"));
+    if (!claim) throw RecorderError::outputInUse(params.output.string());
 
+    // The movie is begun under a name of its own and replaces what is at the output
+    // only once it has really started: a start that fails leaves the old file as it was.
+    const auto partial = besideOutput(params.output, ".vanto-partial");
     RecordingOutputConfiguration output;
-    output.outputURL = params.output;
+    output.outputURL = partial;
     output.outputFileType = MovieFileType::quickTimeMovie;
     output.videoCodecType = params.codec == RecordingCodec::hevc ? VideoCodec::hevc : VideoCodec::h264;
 
     auto delegate = std::make_shared<RecordingDelegate>();
-    auto stream = capture_.makeStream(choice.filter, configuration, delegate);
-    stream->addRecordingOutput(output, delegate);
-    withDeadline<bool>(clock_, startDeadline, "startCapture", [stream](std::stop_token stop) {
-        stream->startCapture(stop);
-        return true;
-    });
-    // The movie starts now: showing the indicator may take a while on a busy desktop,
-    // and the events and the duration must not lag behind the pictures by that much.
-    const double now = clock_.now();
+    std::shared_ptr<CaptureStream> stream;
+    bool started = false;
+    double now = 0;
+    try {
+        stream = capture_.makeStream(choice.filter, configuration, delegate);
+        stream->addRecordingOutput(output, delegate);
+        withDeadline<bool>(clock_, startDeadline, "startCapture", [stream](std::stop_token stop) {
+            stream->startCapture(stop);
+            return true;
+        });
+        started = true;
+        // The movie starts now: showing the indicator may take a while on a busy
+        // desktop, and the events and the duration must not lag behind the pictures.
+        now = clock_.now();
+        checkOutput(params.output); // something else may have been put there meanwhile
+        stream->moveRecordingOutput(params.output);
+    } catch (...) {
+        if (started) {
+            try {
+                withDeadline<bool>(clock_, stopDeadline, "stopCapture", [stream](std::stop_token stop) {
+                    stream->stopCapture(stop);
+                    return true;
+                });
+            } catch (const std::exception&) {
+                // The start's own failure is the one to tell.
+            }
+        }
+        std::error_code ignored;
+        std::filesystem::remove(partial, ignored);
+        throw;
+    }
+    output.outputURL = params.output;
 
     mainThread_.run([this] { indicator_.show(RecordingIndicator::Phase::recording); });
 
     stream_ = std::move(stream);
+    claim_ = std::move(claim);
     recordingOutput_ = output;
     delegate_ = std::move(delegate);
     outputURL_ = params.output;
@@ -220,6 +272,8 @@ StopResult Recorder::stop() {
     mainThread_.run([this] { indicator_.show(RecordingIndicator::Phase::saving); });
 
     const double duration = clock_.now() - *startedAt_;
+    // Released once the movie is complete, whatever stop answers.
+    auto claim = std::move(claim_);
     auto stream = std::move(stream_);
     auto delegate = std::move(delegate_);
     recordingOutput_.reset();

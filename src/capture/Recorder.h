@@ -86,6 +86,7 @@ private:
 
     std::mutex mutex_;
     std::shared_ptr<CaptureStream> stream_;
+    std::unique_ptr<FileClaim> claim_; // the output's lock, held while recording
     std::optional<RecordingOutputConfiguration> recordingOutput_;
     std::shared_ptr<RecordingDelegate> delegate_;
     std::optional<std::filesystem::path> outputURL_;

@@ -32,4 +32,16 @@ RecorderError RecorderError::drivingItself() {
     return {Case::drivingItself, "Vanto cannot drive Vanto; name the app the demo is about"};
 }
 
+RecorderError RecorderError::outputInUse(const std::string& path) {
+    return {Case::outputInUse, "another recording is already writing to " + path};
+}
+RecorderError RecorderError::outputNotAFile(const std::string& path, bool folder) {
+    return {Case::outputNotAFile, "cannot record to " + path +
+                                      (folder ? ": it is a folder; name a movie file in it"
+                                              : ": it is not a regular file, and a recording replaces only a file")};
+}
+RecorderError RecorderError::outputFolderMissing(const std::string& path, const std::string& folder) {
+    return {Case::outputFolderMissing, "cannot record to " + path + ": the folder " + folder + " does not exist"};
+}
+
 } // namespace vanto

@@ -20,6 +20,9 @@ public:
         accessibilityDenied,
         nothingRecorded,
         drivingItself,
+        outputInUse,
+        outputNotAFile,
+        outputFolderMissing,
     };
 
     static RecorderError missingField(const std::string& name);
@@ -31,6 +34,11 @@ public:
     static RecorderError accessibilityDenied();
     static RecorderError nothingRecorded();
     static RecorderError drivingItself();
+    static RecorderError outputInUse(const std::string& path);
+    // Something other than a movie file is at the output: a folder, or a device, a
+    // link or the like.
+    static RecorderError outputNotAFile(const std::string& path, bool folder);
+    static RecorderError outputFolderMissing(const std::string& path, const std::string& folder);
 
     Case kind() const { return case_; }
 

@@ -1,6 +1,9 @@
 #include "cloud/URLParts.h"
 
+#include "cloud/DomainName.h"
 #include "cloud/IPAddress.h"
+
+#include <utf8proc.h>
 
 #include <cstring>
 
@@ -26,10 +29,25 @@ bool isGenDelim(char c) {
     return c != '\0' && std::strchr(":/?#[]@", c);
 }
 
-// Every character is one a URI may hold, and every "%" starts an escape.
-bool onlyURICharacters(std::string_view text) {
+bool validUTF8(std::string_view text) {
+    const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
+    auto left = static_cast<utf8proc_ssize_t>(text.size());
+    while (left > 0) {
+        utf8proc_int32_t point = 0;
+        const auto used = utf8proc_iterate(bytes, left, &point);
+        if (used <= 0) return false;
+        bytes += used;
+        left -= used;
+    }
+    return true;
+}
+
+// Every character is one a URI may hold, and every "%" starts an escape. Bytes of
+// characters beyond ASCII pass when allowed: they are judged (or encoded) later.
+bool onlyURICharacters(std::string_view text, bool allowingNonASCII) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         char c = text[i];
+        if (static_cast<unsigned char>(c) >= 0x80 && allowingNonASCII) continue;
         if (c == '%') {
             if (i + 2 >= text.size()) return false;
             if (!isHex(text[i + 1]) || !isHex(text[i + 2])) return false;
@@ -39,6 +57,37 @@ bool onlyURICharacters(std::string_view text) {
         if (!isUnreserved(c) && !isSubDelim(c) && !isGenDelim(c)) return false;
     }
     return true;
+}
+
+// A path, query or fragment as a browser sends it: blanks, characters beyond ASCII (as
+// UTF-8 bytes), the few other characters a URI may not hold and a "%" that starts no
+// escape are percent-encoded. None of them can change the host.
+std::string encodedPart(std::string_view text) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const bool strayPercent = byte == '%' && (i + 2 >= text.size() || !isHex(text[i + 1]) || !isHex(text[i + 2]));
+        if (byte >= 0x80 || strayPercent || (byte != 0 && std::strchr(" \"<>`{}|^", byte))) {
+            out += '%';
+            out += hex[byte >> 4];
+            out += hex[byte & 15];
+        } else {
+            out += static_cast<char>(byte);
+        }
+    }
+    return out;
+}
+
+// What an address bar repairs in ways that could move the host is refused: control
+// characters (a browser drops tabs and line breaks, joining what they split),
+// backslashes (a browser reads them as "/") and broken UTF-8.
+bool refusedEverywhere(std::string_view text) {
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F || c == '\\') return true;
+    }
+    return !validUTF8(text);
 }
 
 // Host names the way DNS spells them; anything else a browser would rewrite first.
@@ -66,7 +115,7 @@ std::optional<std::string> URLParts::percentDecoded(std::string_view text) {
 }
 
 std::optional<URLParts> URLParts::parse(std::string_view text) {
-    if (!onlyURICharacters(text)) return std::nullopt;
+    if (refusedEverywhere(text)) return std::nullopt;
     URLParts url;
 
     auto colon = text.find(':');
@@ -77,11 +126,11 @@ std::optional<URLParts> URLParts::parse(std::string_view text) {
     std::string_view rest = text.substr(colon + 1);
 
     if (auto hash = rest.find('#'); hash != std::string_view::npos) {
-        url.fragment = std::string(rest.substr(hash + 1));
+        url.fragment = encodedPart(rest.substr(hash + 1));
         rest = rest.substr(0, hash);
     }
     if (auto question = rest.find('?'); question != std::string_view::npos) {
-        url.query = std::string(rest.substr(question + 1));
+        url.query = encodedPart(rest.substr(question + 1));
         rest = rest.substr(0, question);
     }
 
@@ -90,6 +139,7 @@ std::optional<URLParts> URLParts::parse(std::string_view text) {
         auto slash = rest.find('/');
         std::string_view authority = rest.substr(0, slash);
         rest = slash == std::string_view::npos ? std::string_view{} : rest.substr(slash);
+        if (!onlyURICharacters(authority, true)) return std::nullopt;
 
         if (auto at = authority.rfind('@'); at != std::string_view::npos) {
             url.hasUserInfo = true;
@@ -115,8 +165,9 @@ std::optional<URLParts> URLParts::parse(std::string_view text) {
             afterHost = portColon == std::string_view::npos ? std::string_view{} : authority.substr(portColon);
             if (host.find_first_of("[]") != std::string_view::npos) return std::nullopt;
             auto decoded = percentDecoded(host);
-            if (!decoded || !isPlainHostName(*decoded)) return std::nullopt;
-            url.host = *decoded;
+            auto ascii = decoded ? DomainName::toASCII(*decoded) : std::nullopt;
+            if (!ascii || !isPlainHostName(*ascii)) return std::nullopt;
+            url.host = *ascii;
         }
         if (!afterHost.empty()) {
             if (afterHost[0] != ':') return std::nullopt;
@@ -126,7 +177,7 @@ std::optional<URLParts> URLParts::parse(std::string_view text) {
             url.port = std::string(port);
         }
     }
-    url.path = std::string(rest);
+    url.path = encodedPart(rest);
     return url;
 }
 

@@ -117,6 +117,9 @@ public:
     virtual void startCapture(std::stop_token stop) = 0;
     // Returns once the movie file is complete.
     virtual void stopCapture(std::stop_token stop) = 0;
+    // The movie being written moves to `to` in the same folder, replacing what is there,
+    // and is written on there. Throws CaptureError.
+    virtual void moveRecordingOutput(const std::filesystem::path& to) = 0;
     virtual StreamStatistics statistics() = 0;
 };
 
@@ -126,6 +129,13 @@ struct CapturedImage {
     int width = 0;
     int height = 0;
     std::vector<std::uint8_t> bgra;
+};
+
+// A file held for one owner among all processes of the machine (an advisory lock),
+// until this is destroyed.
+class FileClaim {
+public:
+    virtual ~FileClaim() = default;
 };
 
 // The screen-capture service.
@@ -143,6 +153,11 @@ public:
     // One picture of the filter's content at the configuration's output size; throws
     // CaptureError when it cannot be taken.
     virtual CapturedImage captureImage(const ContentFilter& filter, const StreamConfiguration& configuration) = 0;
+
+    // Claims a lock file, made when missing and removed when the claim ends; none while
+    // another claim, of this process or another, holds it. Throws CaptureError when the
+    // file cannot be made.
+    virtual std::unique_ptr<FileClaim> claimFile(const std::filesystem::path& lockFile) = 0;
 
     // The picture as a PNG file's bytes; none when the encoder fails.
     virtual std::optional<std::vector<std::uint8_t>> encodePNG(const CapturedImage& image) = 0;

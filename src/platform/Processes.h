@@ -12,6 +12,14 @@ struct ProgramOutput {
     std::string output;  // what it wrote on standard output
 };
 
+// When a process started. ticks tells it apart from every other process that had or
+// will have its ID: the same process always gives the same number. wallTime is the
+// same moment in seconds since 1970, good to a second or so.
+struct ProcessStart {
+    std::uint64_t ticks = 0;
+    double wallTime = 0;
+};
+
 class Processes {
 public:
     virtual ~Processes() = default;
@@ -26,6 +34,9 @@ public:
 
     // Signal 0: the process exists and may be signalled.
     virtual bool isAlive(std::int32_t pid) = 0;
+
+    // When pid started, or none when the kernel does not say.
+    virtual std::optional<ProcessStart> startTime(std::int32_t pid) = 0;
 
     // Runs a program with arguments and waits, capturing standard output.
     virtual ProgramOutput run(const std::string& program, const std::vector<std::string>& arguments) = 0;

@@ -391,6 +391,61 @@ TEST(Record, AKilledRecordingLeavesAPlayableMovie) {
     EXPECT_GT(decodeMovie(output).size(), static_cast<std::size_t>((elapsed - 1.0) * 30));
 }
 
+// Two processes, one movie: the second is refused while the first records, and what
+// is at the output is replaced only by a movie that really started, and only if it is a
+// file.
+TEST(Record, OneMovieFileTakesOneRecordingAndOnlyAFileIsReplaced) {
+    TempDir folder("vanto-e2e-record");
+    auto page = writePage(folder.path(), "Shared take", colourPage("<h1 style='margin:40px'>one take</h1>", "#fff"));
+    auto browser = startChromium(page, 0, 0, 640, 480);
+    VantoSession first;
+    VantoSession second;
+    const auto id = waitForWindow(first, "Shared take");
+    ASSERT_NE(id, 0u);
+    std::this_thread::sleep_for(1000ms);
+
+    const std::string output = (folder.path() / "take.mov").string();
+    ASSERT_EQ(requestJSON(first, startWindow(id, output)), (Json{{"ok", true}}));
+    EXPECT_EQ(requestJSON(second, startWindow(id, output)),
+              (Json{{"ok", false}, {"error", "another recording is already writing to " + output}}));
+    std::this_thread::sleep_for(2s);
+    Json stopped = requestJSON(first, R"({"cmd":"stop"})", 30s);
+    ASSERT_EQ(stopped.value("ok", false), true) << stopped.dump();
+    const double duration = stopped["stopped"]["duration"].get<double>();
+    Json probed = probe(output);
+    ASSERT_TRUE(probed.contains("streams") && !probed["streams"].empty()) << probed.dump();
+    EXPECT_NEAR(probedDuration(probed), duration, 0.2);
+    const auto size = std::filesystem::file_size(output);
+
+    // A start that fails after the encoder was asked for leaves the take as it was.
+    Json huge{{"cmd", "start"},
+              {"target", {{"kind", "display"}, {"rect", {{"x", 0}, {"y", 0}, {"width", 1e9}, {"height", 100}}}}},
+              {"output", output}};
+    Json failed = requestJSON(second, huge.dump(), 30s);
+    EXPECT_EQ(failed.value("ok", true), false);
+    EXPECT_NE(failed.value("error", "").find("cannot open the encoder"), std::string::npos) << failed.dump();
+    EXPECT_EQ(std::filesystem::file_size(output), size);
+    EXPECT_NEAR(probedDuration(probe(output)), duration, 0.2);
+
+    // A folder is never taken for an old take.
+    const auto shelf = folder.path() / "shelf";
+    std::filesystem::create_directory(shelf);
+    EXPECT_EQ(requestJSON(second, startWindow(id, shelf.string())),
+              (Json{{"ok", false},
+                    {"error", "cannot record to " + shelf.string() + ": it is a folder; name a movie file in it"}}));
+    EXPECT_TRUE(std::filesystem::is_directory(shelf));
+
+    // Once free, the file takes the second process's recording.
+    ASSERT_EQ(requestJSON(second, startWindow(id, output)), (Json{{"ok", true}}));
+    std::this_thread::sleep_for(1s);
+    ASSERT_EQ(requestJSON(second, R"({"cmd":"stop"})", 30s).value("ok", false), true);
+    EXPECT_LT(probedDuration(probe(output)), duration - 0.5);
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.path()))
+        if (entry.path().filename().string().starts_with(".take.mov")) left.push_back(entry.path().string());
+    EXPECT_TRUE(left.empty()) << left.front();
+}
+
 namespace {
 
 // The recorder over the real Linux backend in this process, its main thread served by

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <fstream>
+#include <set>
 
 namespace vanto::fake {
 
@@ -47,9 +48,10 @@ void FakeStream::startCapture(std::stop_token stop) {
         gate->hold(stop);
         throw Cancelled();
     }
-    if (owner_.startFailure) throw CaptureError(*owner_.startFailure);
     if (!output) throw CaptureError({"no recording output was added", "FakeCapture", 2});
+    // As a real encoder that fails to open, the file is made before the failure.
     std::ofstream(output->outputURL, std::ios::binary | std::ios::trunc);
+    if (owner_.startFailure) throw CaptureError(*owner_.startFailure);
     started = true;
     writeFrames(owner_.framesOnStart);
 }
@@ -62,6 +64,15 @@ void FakeStream::stopCapture(std::stop_token stop) {
         throw Cancelled();
     }
     stopped = true;
+}
+
+void FakeStream::moveRecordingOutput(const std::filesystem::path& to) {
+    std::lock_guard lock(mutex_);
+    if (!output) throw CaptureError({"no recording output was added", "FakeCapture", 2});
+    std::error_code error;
+    std::filesystem::rename(output->outputURL, to, error);
+    if (error) throw CaptureError({"cannot move the movie: " + error.message(), "FakeCapture", 3});
+    output->outputURL = to;
 }
 
 StreamStatistics FakeStream::statistics() {
@@ -91,6 +102,38 @@ void FakeStream::failOutput(const CaptureFailure& failure) {
 }
 
 // ---- capture service
+
+namespace {
+
+// The lock files claimed in this process, standing for the machine's: every fake
+// capture service is a process of its own that shares the file system.
+std::mutex claimsMutex;
+std::set<std::filesystem::path> claimed;
+
+class FakeClaim final : public FileClaim {
+public:
+    explicit FakeClaim(std::filesystem::path file) : file_(std::move(file)) {}
+    ~FakeClaim() override {
+        std::lock_guard lock(claimsMutex);
+        std::error_code ignored;
+        std::filesystem::remove(file_, ignored);
+        claimed.erase(file_);
+    }
+
+private:
+    std::filesystem::path file_;
+};
+
+} // namespace
+
+std::unique_ptr<FileClaim> FakeScreenCapture::claimFile(const std::filesystem::path& lockFile) {
+    std::lock_guard lock(claimsMutex);
+    const auto file = std::filesystem::absolute(lockFile).lexically_normal();
+    if (claimed.contains(file)) return nullptr;
+    if (!std::ofstream(file, std::ios::app)) throw CaptureError({"cannot make " + file.string(), "FakeCapture", 4});
+    claimed.insert(file);
+    return std::make_unique<FakeClaim>(file);
+}
 
 FakeScreenCapture::~FakeScreenCapture() {
     gate_->release();

@@ -41,6 +41,7 @@ public:
                             std::shared_ptr<StreamDelegate> delegate) override;
     void startCapture(std::stop_token stop) override;
     void stopCapture(std::stop_token stop) override;
+    void moveRecordingOutput(const std::filesystem::path& to) override;
     StreamStatistics statistics() override;
 
     // What a test does to a running stream.
@@ -72,6 +73,7 @@ public:
     std::shared_ptr<CaptureStream> makeStream(const ContentFilter& filter, const StreamConfiguration& configuration,
                                               std::shared_ptr<StreamDelegate> delegate) override;
     CapturedImage captureImage(const ContentFilter& filter, const StreamConfiguration& configuration) override;
+    std::unique_ptr<FileClaim> claimFile(const std::filesystem::path& lockFile) override;
     std::optional<std::vector<std::uint8_t>> encodePNG(const CapturedImage& image) override;
 
     // Adds an on-screen window in front of the others.

@@ -80,14 +80,15 @@ void SeededRandom::fill(std::span<std::uint8_t> bytes) {
 
 void FakeWindowServer::addWindow(std::uint32_t number, const std::string& app, std::int32_t pid,
                                  const std::string& title, RectD bounds) {
-    windows.insert(windows.begin(),
-                   nlohmann::json{{windowkey::number, number},
-                                  {windowkey::layer, 0},
-                                  {windowkey::bounds,
-                                   {{"x", bounds.x}, {"y", bounds.y}, {"width", bounds.width}, {"height", bounds.height}}},
-                                  {windowkey::ownerName, app},
-                                  {windowkey::ownerPID, pid},
-                                  {windowkey::name, title}});
+    windows.insert(
+        windows.begin(),
+        nlohmann::json{
+            {windowkey::number, number},
+            {windowkey::layer, 0},
+            {windowkey::bounds, {{"x", bounds.x}, {"y", bounds.y}, {"width", bounds.width}, {"height", bounds.height}}},
+            {windowkey::ownerName, app},
+            {windowkey::ownerPID, pid},
+            {windowkey::name, title}});
 }
 
 std::optional<std::int32_t> FakeProcesses::parentPID(std::int32_t pid) {
@@ -106,6 +107,12 @@ bool FakeProcesses::isAlive(std::int32_t pid) {
     if (pid == self) return true;
     auto it = table.find(pid);
     return it != table.end() && it->second.alive;
+}
+
+std::optional<ProcessStart> FakeProcesses::startTime(std::int32_t pid) {
+    auto it = starts.find(pid);
+    if (it == starts.end()) return std::nullopt;
+    return it->second;
 }
 
 ProgramOutput FakeProcesses::run(const std::string& program, const std::vector<std::string>& arguments) {
@@ -224,8 +231,8 @@ FakePlatform::~FakePlatform() {
 }
 
 Platform FakePlatform::platform() {
-    return Platform{clock, random, mainThread, windows, processes, permissions, pointer, paths, events, keys, accessibility, capture, ui,
-                    http, network, workspace, defaults};
+    return Platform{clock, random,        mainThread, windows, processes, permissions, pointer,   paths,   events,
+                    keys,  accessibility, capture,    ui,      http,      network,     workspace, defaults};
 }
 
 } // namespace vanto::fake

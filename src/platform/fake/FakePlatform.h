@@ -1,10 +1,10 @@
 #pragma once
 
 #include "platform/EventSink.h"
-#include "platform/fake/FakeCapture.h"
 #include "platform/Platform.h"
 #include "platform/RunLoop.h"
 #include "platform/fake/FakeAccessibility.h"
+#include "platform/fake/FakeCapture.h"
 #include "platform/fake/FakeWorkspace.h"
 #include "platform/fake/MemoryDefaults.h"
 #include "platform/fake/QuietNetwork.h"
@@ -88,12 +88,14 @@ public:
     std::optional<std::int32_t> parentPID(std::int32_t pid) override;
     std::optional<std::string> executablePath(std::int32_t pid) override;
     bool isAlive(std::int32_t pid) override;
+    std::optional<ProcessStart> startTime(std::int32_t pid) override;
     ProgramOutput run(const std::string& program, const std::vector<std::string>& arguments) override;
     std::optional<std::string> environment(const std::string& name) override;
     std::optional<std::string> bundleIdentifier() override { return bundleID; }
 
     std::int32_t self = 4242;
     std::map<std::int32_t, FakeProcess> table;
+    std::map<std::int32_t, ProcessStart> starts; // when each process started, where known
     std::map<std::string, std::string> env;
     std::optional<std::string> bundleID;
     // Answers for run(), by program; every call is recorded.

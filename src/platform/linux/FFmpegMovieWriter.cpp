@@ -14,6 +14,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <system_error>
 
@@ -77,6 +78,7 @@ constexpr unsigned hvc1 = MKTAG('h', 'v', 'c', '1');
 } // namespace
 
 struct FFmpegMovieWriter::State {
+    std::mutex mutex; // the path, which moveTo changes while the movie is written
     std::filesystem::path path;
     VideoCodec codec;
     Output output;
@@ -186,12 +188,17 @@ void FFmpegMovieWriter::write(const CapturedImage& picture, std::int64_t pts) {
 
 void FFmpegMovieWriter::finish() {
     State& s = *state_;
+    std::lock_guard lock(s.mutex);
     if (s.finished) return;
     s.finished = true;
     check(avcodec_send_frame(s.encoder.get(), nullptr), "the encoder could not finish");
     s.drain();
     check(av_write_trailer(s.output.get()), "cannot finish the movie");
     s.output.reset();
+    // The writer may be kept for its path; the encoder's memory is not needed any more.
+    s.encoder.reset();
+    s.scale.reset();
+    s.frame.reset();
 
     // The normal movie is made beside the fragmented one and replaces it only when
     // complete; if that fails the fragmented movie stays and still plays.
@@ -205,6 +212,17 @@ void FFmpegMovieWriter::finish() {
         std::filesystem::remove(finalised, ignored);
         throw;
     }
+}
+
+void FFmpegMovieWriter::moveTo(const std::filesystem::path& to) {
+    State& s = *state_;
+    std::lock_guard lock(s.mutex);
+    std::error_code error;
+    std::filesystem::rename(s.path, to, error);
+    if (error)
+        throw CaptureError(
+            capturefailure::encoderFailed("cannot move the movie to " + to.string() + " (" + error.message() + ")"));
+    s.path = to;
 }
 
 void remuxMovie(const std::filesystem::path& from, const std::filesystem::path& to) {

@@ -25,6 +25,8 @@ public:
     void write(const CapturedImage& picture, std::int64_t pts);
     // Flushes the encoder and finalises the movie. Safe to call twice.
     void finish();
+    // Renames the movie, finished or not, and goes on writing it there. Any thread.
+    void moveTo(const std::filesystem::path& to);
 
 private:
     struct State;

@@ -57,6 +57,31 @@ pid_t waitForExit(pid_t pid, int& status) {
     return result;
 }
 
+// The fields of /proc/<pid>/stat after the command. "pid (command) state ppid …": the
+// command may hold spaces and parentheses, so the fields start after the last ')'.
+std::optional<std::istringstream> statFields(std::int32_t pid) {
+    if (pid <= 0) return std::nullopt;
+    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+    if (!file) return std::nullopt;
+    const std::string stat((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const auto close = stat.rfind(')');
+    if (close == std::string::npos) return std::nullopt;
+    return std::istringstream(stat.substr(close + 1));
+}
+
+// When the system booted, in seconds since 1970 ("btime" in /proc/stat).
+std::optional<double> bootTime() {
+    std::ifstream file("/proc/stat");
+    std::string line;
+    while (std::getline(file, line))
+        if (line.starts_with("btime ")) {
+            std::istringstream value(line.substr(6));
+            double seconds = 0;
+            if (value >> seconds) return seconds;
+        }
+    return std::nullopt;
+}
+
 } // namespace
 
 std::int32_t LinuxProcesses::currentPID() {
@@ -64,19 +89,27 @@ std::int32_t LinuxProcesses::currentPID() {
 }
 
 std::optional<std::int32_t> LinuxProcesses::parentPID(std::int32_t pid) {
-    if (pid <= 0) return std::nullopt;
-    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
-    if (!file) return std::nullopt;
-    const std::string stat((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    // "pid (command) state ppid …": the command may hold spaces and parentheses, so
-    // the fields start after the last ')'.
-    const auto close = stat.rfind(')');
-    if (close == std::string::npos) return std::nullopt;
-    std::istringstream fields(stat.substr(close + 1));
+    auto fields = statFields(pid);
+    if (!fields) return std::nullopt;
     std::string state;
     std::int32_t parent = 0;
-    if (!(fields >> state >> parent)) return std::nullopt;
+    if (!(*fields >> state >> parent)) return std::nullopt;
     return parent;
+}
+
+std::optional<ProcessStart> LinuxProcesses::startTime(std::int32_t pid) {
+    auto fields = statFields(pid);
+    if (!fields) return std::nullopt;
+    // Field 22, the start in clock ticks since boot, is the 20th after the command.
+    std::string skipped;
+    for (int i = 0; i < 19; ++i)
+        if (!(*fields >> skipped)) return std::nullopt;
+    std::uint64_t ticks = 0;
+    if (!(*fields >> ticks)) return std::nullopt;
+    const long perSecond = ::sysconf(_SC_CLK_TCK);
+    auto boot = bootTime();
+    if (perSecond <= 0 || !boot) return std::nullopt;
+    return ProcessStart{ticks, *boot + static_cast<double>(ticks) / static_cast<double>(perSecond)};
 }
 
 std::optional<std::string> LinuxProcesses::executablePath(std::int32_t pid) {

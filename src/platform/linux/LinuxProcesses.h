@@ -11,6 +11,7 @@ public:
     std::optional<std::int32_t> parentPID(std::int32_t pid) override;
     std::optional<std::string> executablePath(std::int32_t pid) override;
     bool isAlive(std::int32_t pid) override;
+    std::optional<ProcessStart> startTime(std::int32_t pid) override;
     ProgramOutput run(const std::string& program, const std::vector<std::string>& arguments) override;
     std::optional<std::string> environment(const std::string& name) override;
     std::optional<std::string> bundleIdentifier() override;

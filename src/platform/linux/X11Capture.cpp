@@ -5,10 +5,17 @@
 #include "platform/linux/LinuxWindowServer.h"
 #include "platform/linux/X11Grabber.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cmath>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <thread>
 
@@ -96,6 +103,11 @@ public:
 
     void stopCapture(std::stop_token) override { halt(); }
 
+    void moveRecordingOutput(const std::filesystem::path& to) override {
+        if (!writer_) throw CaptureError(capturefailure::encoderFailed("the recording has not started"));
+        writer_->moveTo(to);
+    }
+
     StreamStatistics statistics() override { return {written_.load(), dropped_.load()}; }
 
 private:
@@ -164,12 +176,13 @@ private:
                 failEncoder(error.failure());
             }
         }
+        // The writer stays until the stream goes, for a move of its movie; after a
+        // failure the movie is still finished as far as it goes.
         try {
-            if (!encoderFailure()) writer_->finish();
+            writer_->finish();
         } catch (const CaptureError& error) {
-            failEncoder(error.failure());
+            if (!encoderFailure()) failEncoder(error.failure());
         }
-        writer_.reset();
     }
 
     void failEncoder(const CaptureFailure& failure) {
@@ -291,6 +304,56 @@ CapturedImage X11Capture::captureImage(const ContentFilter& filter, const Stream
         pictureGrabbers_.erase(filter.windowID);
         throw;
     }
+}
+
+namespace {
+
+// An advisory lock (flock) on a lock file; the file is removed while still locked, so
+// that nobody can lock the name in between.
+class LockFileClaim final : public FileClaim {
+public:
+    LockFileClaim(int fd, std::filesystem::path file) : fd_(fd), file_(std::move(file)) {}
+    ~LockFileClaim() override {
+        ::unlink(file_.c_str());
+        ::close(fd_);
+    }
+    LockFileClaim(const LockFileClaim&) = delete;
+    LockFileClaim& operator=(const LockFileClaim&) = delete;
+
+private:
+    int fd_;
+    std::filesystem::path file_;
+};
+
+bool sameFile(int fd, const std::filesystem::path& file) {
+    struct stat held {
+    }, named{};
+    return ::fstat(fd, &held) == 0 && ::stat(file.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+           held.st_ino == named.st_ino;
+}
+
+} // namespace
+
+std::unique_ptr<FileClaim> X11Capture::claimFile(const std::filesystem::path& lockFile) {
+    auto failed = [&](int code) {
+        return CaptureError(capturefailure::encoderFailed("cannot write in " + lockFile.parent_path().string() + " (" +
+                                                          std::strerror(code) + ")"));
+    };
+    // A claim that ends between our open and our lock has removed the file we then
+    // lock; the name is tried again.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0) throw failed(errno);
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const int code = errno;
+            ::close(fd);
+            if (code == EWOULDBLOCK) return nullptr;
+            throw failed(code);
+        }
+        if (sameFile(fd, lockFile)) return std::make_unique<LockFileClaim>(fd, lockFile);
+        ::close(fd);
+    }
+    return nullptr;
 }
 
 std::optional<std::vector<std::uint8_t>> X11Capture::encodePNG(const CapturedImage& image) {

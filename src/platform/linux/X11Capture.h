@@ -26,6 +26,7 @@ public:
     std::shared_ptr<CaptureStream> makeStream(const ContentFilter& filter, const StreamConfiguration& configuration,
                                               std::shared_ptr<StreamDelegate> delegate) override;
     CapturedImage captureImage(const ContentFilter& filter, const StreamConfiguration& configuration) override;
+    std::unique_ptr<FileClaim> claimFile(const std::filesystem::path& lockFile) override;
     std::optional<std::vector<std::uint8_t>> encodePNG(const CapturedImage& image) override;
 
 private:

@@ -26,6 +26,7 @@ public:
     std::optional<std::int32_t> parentPID(std::int32_t pid) override { return base_.parentPID(pid); }
     std::optional<std::string> executablePath(std::int32_t pid) override { return base_.executablePath(pid); }
     bool isAlive(std::int32_t pid) override { return pid == pid_ ? clock_.now() < diesAt_ : base_.isAlive(pid); }
+    std::optional<ProcessStart> startTime(std::int32_t pid) override { return base_.startTime(pid); }
     ProgramOutput run(const std::string& p, const std::vector<std::string>& a) override { return base_.run(p, a); }
     std::optional<std::string> environment(const std::string& n) override { return base_.environment(n); }
     std::optional<std::string> bundleIdentifier() override { return base_.bundleIdentifier(); }
@@ -68,6 +69,37 @@ TEST_F(RunCoordination, othersAreLiveRunsAndStaleFilesAreCleanedUp) {
     EXPECT_TRUE(std::filesystem::exists(runs() / "+700x"));
     registry.deregister();
     EXPECT_FALSE(std::filesystem::exists(runs() / std::to_string(desktop.processes.self)));
+}
+
+TEST_F(RunCoordination, aFileWhoseIDANewerProcessTookIsStale) {
+    auto& processes = desktop.processes;
+    processes.starts[processes.self] = {41000, 1700000000};
+    registry.registerRun();
+    const auto own = contents(runs() / std::to_string(processes.self));
+    EXPECT_EQ(own.substr(own.find('\n')), "\nstarted 41000\n");
+
+    // Pid 1 is alive, but only the run that wrote the file counts.
+    processes.table[1] = {0, "/sbin/init", true};
+    processes.starts[1] = {100, 1699990000};
+    std::ofstream(runs() / "1") << "1700000000.500\nstarted 100\n";
+    EXPECT_EQ(registry.others(), std::vector<std::int32_t>{1});
+    processes.starts[1] = {900, 1700000200};
+    EXPECT_TRUE(registry.others().empty());
+    EXPECT_FALSE(std::filesystem::exists(runs() / "1"));
+
+    // Files without a start: a process that started after the file was written only
+    // reuses the ID; one that started before it may be the run; without a start to
+    // compare, the signal decides.
+    touch("1");
+    EXPECT_TRUE(registry.others().empty());
+    EXPECT_FALSE(std::filesystem::exists(runs() / "1"));
+    processes.starts[1] = {900, 1699999990};
+    touch("1");
+    EXPECT_EQ(registry.others(), std::vector<std::int32_t>{1});
+    processes.starts.erase(1);
+    EXPECT_EQ(registry.others(), std::vector<std::int32_t>{1});
+    std::ofstream(runs() / "1") << "1700000000.500\nstarted 100\n";
+    EXPECT_EQ(registry.others(), std::vector<std::int32_t>{1});
 }
 
 TEST_F(RunCoordination, waitingForOtherRunsGivesUpAfter180Seconds) {

@@ -336,6 +336,70 @@ TEST_F(RecorderTest, startReplacesAnOldFileAndUsesTheCodecAsked) {
     EXPECT_EQ(capture.lastStream()->output->outputURL, folder / "take.mov");
 }
 
+TEST_F(RecorderTest, aMovieBeingRecordedIsRefusedToEveryOtherRecording) {
+    const auto take = folder / "take.mov";
+    recorder.start(windowParams());
+    capture.lastStream()->writeFrames(2);
+
+    // Another recorder of this process, and one of another process (its own capture
+    // service on the same files).
+    fake::FakeScreenCapture otherCapture;
+    otherCapture.addWindow(7, {100, 50, 641, 481});
+    Recorder sameProcess{capture, clock, mainThread, indicator, hud};
+    Recorder otherProcess{otherCapture, clock, mainThread, indicator, hud};
+    EXPECT_EQ(errorOf([&] { sameProcess.start(windowParams()); }),
+              "another recording is already writing to " + take.string());
+    EXPECT_EQ(errorOf([&] { otherProcess.start(windowParams()); }),
+              "another recording is already writing to " + take.string());
+    EXPECT_EQ(otherCapture.streamsMade(), 0);
+    EXPECT_EQ(fs::file_size(take), std::string("frame 0\nframe 1\nframe 2\n").size());
+
+    // Another file is free, and so is this one once its recording stopped.
+    auto elsewhere = windowParams();
+    elsewhere.output = folder / "other.mov";
+    sameProcess.start(elsewhere);
+    EXPECT_EQ(recorder.stop().path, take.string());
+    otherProcess.start(windowParams());
+    EXPECT_EQ(otherProcess.stop().path, take.string());
+    sameProcess.stop();
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 2) << "files were left behind";
+}
+
+TEST_F(RecorderTest, onlyAMovieFileIsReplacedAndOnlyOnceTheRecordingRuns) {
+    const auto take = folder / "take.mov";
+    fs::create_directory(take);
+    EXPECT_EQ(errorOf([&] { recorder.start(windowParams()); }),
+              "cannot record to " + take.string() + ": it is a folder; name a movie file in it");
+    EXPECT_TRUE(fs::is_directory(take));
+    fs::remove(take);
+    fs::create_symlink(folder / "elsewhere.mov", take);
+    EXPECT_EQ(errorOf([&] { recorder.start(windowParams()); }),
+              "cannot record to " + take.string() + ": it is not a regular file, and a recording replaces only a file");
+    EXPECT_TRUE(fs::is_symlink(take));
+    fs::remove(take);
+    auto lost = windowParams();
+    lost.output = folder / "missing" / "take.mov";
+    EXPECT_EQ(errorOf([&] { recorder.start(lost); }), "cannot record to " + lost.output.string() + ": the folder " +
+                                                          (folder / "missing").string() + " does not exist");
+    EXPECT_EQ(capture.streamsMade(), 0);
+
+    // A start that fails leaves the old take whole, and nothing beside it.
+    const std::string old = "an older take";
+    std::ofstream(take) << old;
+    capture.startFailure = CaptureFailure{"cannot open the encoder", "X11Capture", 4};
+    EXPECT_EQ(errorOf([&] { recorder.start(windowParams()); }), "cannot open the encoder");
+    EXPECT_EQ(fs::file_size(take), old.size());
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+
+    // The old take is replaced once the new recording runs.
+    capture.startFailure.reset();
+    recorder.start(windowParams());
+    EXPECT_EQ(fs::file_size(take), std::string("frame 0\n").size());
+    EXPECT_EQ(recorder.status().path, take.string());
+    recorder.stop();
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+}
+
 TEST_F(RecorderTest, theIndicatorFollowsAndDisplayRecordingsLeaveThePanelsOut) {
     capture.addWindow(500, {1076, 798, 340, 78}, "vanto");
     ui.windowIDs = {500, 501}; // 501 is not on screen yet, and must stay out once it is

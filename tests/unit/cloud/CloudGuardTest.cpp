@@ -1,4 +1,5 @@
 #include "cloud/CloudGuard.h"
+#include "cloud/DomainName.h"
 #include "cloud/URLParts.h"
 #include "platform/fake/FakeResolver.h"
 
@@ -131,9 +132,39 @@ TEST_F(CloudGuardTest, schemesUserInfoAndSpellingsABrowserWouldRepair) {
           "https://example.com:80a/",
           "https://a@b@example.com/",
           "https://ex%2fample.com/",
-          "https://example.com/\xc3\xa4"})
+          "https://exa\xc3mple.com/",
+          "https://example.com/\xff",
+          "https://example.com/a\\b",
+          "https://example.com/a\nb"})
         EXPECT_EQ(verdict(address), blocked(address)) << address;
     EXPECT_EQ(verdict(""), blocked(""));
+}
+
+TEST_F(CloudGuardTest, whatAnAddressBarTakesIsJudgedByTheNameTheBrowserVisits) {
+    resolver.hosts["xn--mnchen-3ya.example"] = {"93.184.215.30"};
+    resolver.hosts["xn--bcher-kva.example"] = {"10.1.2.3"};
+    for (const char* address :
+         {"https://example.com/M\xc3\xbcller", "https://example.com/a b?q=x y#f g", "https://example.com/100%?p=\"q\"",
+          "https://m\xc3\xbcnchen.example/Stra\xc3\x9f"
+          "e"})
+        EXPECT_EQ(verdict(address), "allowed") << address;
+    EXPECT_EQ(resolver.lookedUp.back(), "xn--mnchen-3ya.example");
+    EXPECT_EQ(shown("M\xc3\x9cNCHEN.example/karte"), "allowed");
+    EXPECT_EQ(resolver.lookedUp.back(), "xn--mnchen-3ya.example");
+
+    // The international spelling of a private or local name is refused as that name.
+    for (const char* address : {"https://B\xc3\xbc"
+                                "cher.example/",
+                                "https://b%C3%BCcher.example/",
+                                "https://\xef\xbc\x91\xef\xbc\x90.0.0.1/", // fullwidth "10"
+                                "https://127\xe3\x80\x82"
+                                "0\xe3\x80\x82"
+                                "0\xe3\x80\x82"
+                                "1/",                                // ideographic full stops
+                                "https://printer\xef\xbd\xa1local/", // a halfwidth one
+                                "https://stra\xc3\x9f"
+                                "e.example/"}) // visited under another name than folding gives
+        EXPECT_EQ(verdict(address), blocked(address)) << address;
 }
 
 TEST_F(CloudGuardTest, onlyTheRunsOwnFilesMayBeShown) {
@@ -143,6 +174,8 @@ TEST_F(CloudGuardTest, onlyTheRunsOwnFilesMayBeShown) {
     EXPECT_EQ(verdict("file:" + card.string()), "allowed");
     EXPECT_EQ(verdict("file:///tmp/vanto-run/other/../cards/" + card.filename().string()), "allowed");
     EXPECT_EQ(verdict("file:///tmp/vanto-run/cards/%30A1B2C3D-0000-4000-8000-000000000001.html"), "allowed");
+    const fs::path spaced = "/tmp/vanto run/Karten \xc3\xbc/card.html";
+    EXPECT_NO_THROW(CloudGuard::check("file://" + spaced.string(), {spaced}, CloudGuard::resolve(resolver)));
     for (const std::string& other : std::vector<std::string>{
              "file:///etc/passwd", "file:///tmp/vanto-run/cards/", "file://localhost" + card.string(),
              "file://evil.example.com" + card.string(), url + "?x=1", url + "#top", url + "/",
@@ -202,12 +235,38 @@ TEST(URLParts, readsTheGenericSyntax) {
     EXPECT_EQ(noAuthority->path, "someone@example.com");
 
     EXPECT_EQ(URLParts::parse("http://%41b.com/")->host, "Ab.com");
+    auto international = URLParts::parse("https://B\xc3\xbc"
+                                         "cher.example/M\xc3\xbc ller?\xc3\xa4 b#\xc3\xa9<");
+    ASSERT_TRUE(international);
+    EXPECT_EQ(international->host, "xn--bcher-kva.example");
+    EXPECT_EQ(international->path, "/M%C3%BC%20ller");
+    EXPECT_EQ(international->query, "%C3%A4%20b");
+    EXPECT_EQ(international->fragment, "%C3%A9%3C");
     for (const char* text : {"", ":x", "1http://a", "ht tp://a", "http://a b", "http://a%", "http://a%4", "/relative",
-                             "http://[::1]x/", "http://a:b:c/", "http://[zz]/"})
+                             "http://[::1]x/", "http://a:b:c/", "http://[zz]/", "http://[::\xc3\xbc]/"})
         EXPECT_FALSE(URLParts::parse(text)) << text;
     EXPECT_EQ(URLParts::percentDecoded("a%2Fb%41"), "a/bA");
     EXPECT_FALSE(URLParts::percentDecoded("%G1"));
     EXPECT_FALSE(URLParts::percentDecoded("abc%"));
+}
+
+TEST(DomainName, punycodeAndASCIINames) {
+    // RFC 3492's samples (Arabic, Chinese) and the familiar German ones.
+    EXPECT_EQ(DomainName::punycode(U"\u0644\u064A\u0647\u0645\u0627\u0628\u062A\u0643\u0644\u0645\u0648"
+                                   U"\u0634\u0639\u0631\u0628\u064A\u061F"),
+              "egbpdaj6bu4bxfgehfvwxn");
+    EXPECT_EQ(DomainName::punycode(U"\u4ED6\u4EEC\u4E3A\u4EC0\u4E48\u4E0D\u8BF4\u4E2D\u6587"),
+              "ihqwcrb4cv8a8dqg056pqjye");
+    EXPECT_EQ(DomainName::punycode(U"m\u00FCnchen"), "mnchen-3ya");
+    EXPECT_EQ(DomainName::punycode(U"-> $1.00 <-"), "-> $1.00 <--");
+    EXPECT_EQ(DomainName::toASCII("B\xc3\x9c"
+                                  "cher.\xe4\xbe\x8b\xe5\xad\x90.com"),
+              "xn--bcher-kva.xn--fsqu00a.com");
+    EXPECT_EQ(DomainName::toASCII("Example.COM"), "Example.COM"); // ASCII is left to the caller
+    EXPECT_FALSE(DomainName::toASCII("stra\xc3\x9f"
+                                     "e.de"));
+    EXPECT_FALSE(DomainName::toASCII("bad\xc3.de"));
+    EXPECT_FALSE(DomainName::toASCII("x\xf4\x8f\xbf\xbf.de")); // not a character
 }
 
 } // namespace

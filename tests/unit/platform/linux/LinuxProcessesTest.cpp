@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
@@ -94,6 +95,28 @@ TEST(LinuxProcesses, IsAlive) {
     // kill() would read these as process groups.
     EXPECT_FALSE(processes.isAlive(0));
     EXPECT_FALSE(processes.isAlive(-1));
+}
+
+TEST(LinuxProcesses, StartTimeTellsProcessesApart) {
+    LinuxProcesses processes;
+    const auto own = processes.startTime(::getpid());
+    ASSERT_TRUE(own);
+    EXPECT_EQ(processes.startTime(::getpid())->ticks, own->ticks);
+
+    TempFolder folder;
+    const fs::path program = trickySleep(folder);
+    Child child({program.string(), "30"});
+    ASSERT_GT(child.pid(), 0);
+    const auto started = processes.startTime(child.pid());
+    ASSERT_TRUE(started);
+    EXPECT_GE(started->ticks, own->ticks);
+    const double now = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    EXPECT_NEAR(started->wallTime, now, 5);
+    EXPECT_LE(own->wallTime, started->wallTime);
+    const pid_t gone = child.pid();
+    child.stop();
+    EXPECT_FALSE(processes.startTime(gone));
+    EXPECT_FALSE(processes.startTime(0));
 }
 
 TEST(LinuxProcesses, RunCapturesOutputAndExitStatus) {
