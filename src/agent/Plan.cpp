@@ -19,8 +19,8 @@ Plan decodePlan(const std::string& text) {
     nlohmann::json value;
     try {
         value = nlohmann::json::parse(text);
-    } catch (const nlohmann::json::parse_error& error) {
-        throw DecodeError(std::string("the plan is not valid JSON: ") + error.what());
+    } catch (const nlohmann::json::exception& error) {
+        throw DecodeError("the plan is not valid JSON: " + json::description(error));
     }
     return decodePlan(value);
 }

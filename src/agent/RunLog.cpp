@@ -1,5 +1,7 @@
 #include "agent/RunLog.h"
 
+#include "base/Text.h"
+
 #include <atomic>
 #include <cmath>
 #include <ctime>
@@ -45,13 +47,14 @@ void RunLog::write(const std::string& line) {
     auto mode = started_ ? std::ios::app : std::ios::trunc;
     started_ = true;
     std::ofstream out(file_, std::ios::out | std::ios::binary | mode);
-    out << clockStamp(clock_.wallTime()) << ' ' << line << '\n';
+    out << clockStamp(clock_.wallTime()) << ' ' << text::escapedControls(line) << '\n';
 }
 
 ProgressLog::ProgressLog(std::ostream& err, Callback onProgress) : err_(err), onProgress_(std::move(onProgress)) {}
 
 void ProgressLog::operator()(const std::string& message) const {
-    err_ << "vanto: " << message << '\n';
+    // Messages carry names from sheets and plans, which must not steer the terminal.
+    err_ << "vanto: " << text::escapedControls(message) << '\n';
     err_.flush();
     if (auto* log = RunLog::shared()) log->write(message);
     if (onProgress_) onProgress_(message);

@@ -12,7 +12,8 @@ namespace vanto {
 
 // Every progress line of this process, stamped "HH:mm:ss", in one file that each
 // process empties at its first line. Nothing is written until the entry switches it
-// on; errors are ignored, as the log must never fail a run.
+// on; errors are ignored, as the log must never fail a run. Control characters in a
+// line are written as visible escapes, so each line stays one line.
 class RunLog {
 public:
     RunLog(std::filesystem::path file, Clock& clock);
@@ -37,8 +38,8 @@ private:
 // "HH:mm:ss" of a wall-clock time in the local time zone.
 std::string clockStamp(double wallSeconds);
 
-// A run's progress line: standard error as "vanto: " + message, the run log, and the
-// run's own progress callback when it has one.
+// A run's progress line: standard error as "vanto: " + message (control characters
+// escaped), the run log, and the run's own progress callback when it has one.
 class ProgressLog {
 public:
     using Callback = std::function<void(const std::string&)>;

@@ -14,11 +14,12 @@ Step Step::fromJSON(const nlohmann::json& object) {
     step.target = json::optionalString(object, "target");
     step.role = json::optionalString(object, "role");
     step.near = json::optionalString(object, "near");
-    step.nth = json::optionalInt(object, "nth");
+    // Ordinals, distances and pauses fit an int: anything larger is a mistake, not a plan.
+    step.nth = json::optionalInt32(object, "nth");
     step.text = json::optionalString(object, "text");
     step.key = json::optionalString(object, "key");
-    step.dy = json::optionalInt(object, "dy");
-    step.ms = json::optionalInt(object, "ms");
+    step.dy = json::optionalInt32(object, "dy");
+    step.ms = json::optionalInt32(object, "ms");
     step.label = json::optionalString(object, "label");
     return step;
 }

@@ -2,6 +2,7 @@
 
 #include "base/Numbers.h"
 
+#include <cmath>
 #include <limits>
 
 namespace vanto::json {
@@ -17,12 +18,26 @@ const nlohmann::json* find(const nlohmann::json& object, const char* key) {
     throw DecodeError(std::string("\"") + key + "\" must be " + expected);
 }
 
+[[noreturn]] void notFinite(const char* key) {
+    throw BadNumber(std::string("\"") + key + "\" must be a finite number");
+}
+
 template <typename Int>
 std::optional<Int> optionalWhole(const nlohmann::json& object, const char* key, const char* expected) {
     const auto* value = find(object, key);
     if (!value) return std::nullopt;
-    auto number = wholeNumber(*value, std::numeric_limits<Int>::min(), std::numeric_limits<Int>::max());
-    if (!number) wrongType(key, expected);
+    if (!value->is_number()) wrongType(key, expected);
+    if (value->is_number_float()) {
+        double d = value->get<double>();
+        if (!std::isfinite(d)) notFinite(key);
+        if (d != std::trunc(d)) wrongType(key, expected);
+    }
+    constexpr auto min = std::numeric_limits<Int>::min();
+    constexpr auto max = std::numeric_limits<Int>::max();
+    auto number = wholeNumber(*value, min, max);
+    if (!number)
+        throw BadNumber(std::string("\"") + key + "\" must be a whole number from " + std::to_string(min) + " to " +
+                        std::to_string(max));
     return static_cast<Int>(*number);
 }
 
@@ -92,7 +107,9 @@ std::optional<double> optionalDouble(const nlohmann::json& object, const char* k
     const auto* value = find(object, key);
     if (!value) return std::nullopt;
     if (!value->is_number()) wrongType(key, "a number");
-    return value->get<double>();
+    double number = value->get<double>();
+    if (!std::isfinite(number)) notFinite(key);
+    return number;
 }
 
 std::optional<std::int64_t> optionalInt(const nlohmann::json& object, const char* key) {
@@ -104,11 +121,7 @@ std::optional<std::int32_t> optionalInt32(const nlohmann::json& object, const ch
 }
 
 std::optional<std::uint32_t> optionalUInt32(const nlohmann::json& object, const char* key) {
-    const auto* value = find(object, key);
-    if (!value) return std::nullopt;
-    auto number = wholeNumber(*value, 0, std::numeric_limits<std::uint32_t>::max());
-    if (!number) wrongType(key, "an unsigned 32-bit whole number");
-    return static_cast<std::uint32_t>(*number);
+    return optionalWhole<std::uint32_t>(object, key, "an unsigned 32-bit whole number");
 }
 
 std::optional<std::vector<std::string>> optionalStrings(const nlohmann::json& object, const char* key) {

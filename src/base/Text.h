@@ -19,6 +19,11 @@ bool isValidUTF8(std::string_view text);
 // Upper and lower case for ASCII letters, which is all option values need.
 std::string asciiLower(std::string_view text);
 
+// The text with every control character (C0, DEL, C1) and every byte that is not UTF-8
+// written as a visible escape ("\x1b", "\u009b"), so that text from a file cannot move
+// the cursor, recolour or rewrite a terminal, or split a log line.
+std::string escapedControls(std::string_view text);
+
 // The text with & < > " ' written as HTML entities, safe inside elements and quoted attributes.
 std::string escapedHTML(std::string_view text);
 

@@ -5,9 +5,11 @@
 
 #include <utf8proc.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <map>
+#include <string_view>
 #include <utility>
 
 namespace vanto {
@@ -17,17 +19,61 @@ namespace {
 // forward-delete keys.
 const std::map<std::string, std::uint16_t>& keyCodes() {
     static const std::map<std::string, std::uint16_t> table{
-        {"return", 36}, {"tab", 48},     {"space", 49},  {"delete", 51},      {"escape", 53},
-        {"left", 123},  {"right", 124},  {"down", 125},  {"up", 126},         {"equal", 24},
-        {"minus", 27},  {"comma", 43},   {"period", 47}, {"slash", 44},       {"a", 0},
-        {"s", 1},       {"d", 2},        {"f", 3},       {"h", 4},            {"g", 5},
-        {"z", 6},       {"x", 7},        {"c", 8},       {"v", 9},            {"b", 11},
-        {"w", 13},      {"r", 15},       {"t", 17},      {"1", 18},           {"2", 19},
-        {"3", 20},      {"4", 21},       {"6", 22},      {"5", 23},           {"9", 25},
-        {"7", 26},      {"8", 28},       {"0", 29},      {"q", 12},           {"e", 14},
-        {"y", 16},      {"backslash", 42}, {"o", 31},    {"u", 32},           {"i", 34},
-        {"p", 35},      {"l", 37},       {"j", 38},      {"k", 40},           {"n", 45},
-        {"m", 46},      {"leftbracket", 33}, {"rightbracket", 30}, {"semicolon", 41}, {"quote", 39},
+        {"return", 36},
+        {"tab", 48},
+        {"space", 49},
+        {"delete", 51},
+        {"escape", 53},
+        {"left", 123},
+        {"right", 124},
+        {"down", 125},
+        {"up", 126},
+        {"equal", 24},
+        {"minus", 27},
+        {"comma", 43},
+        {"period", 47},
+        {"slash", 44},
+        {"a", 0},
+        {"s", 1},
+        {"d", 2},
+        {"f", 3},
+        {"h", 4},
+        {"g", 5},
+        {"z", 6},
+        {"x", 7},
+        {"c", 8},
+        {"v", 9},
+        {"b", 11},
+        {"w", 13},
+        {"r", 15},
+        {"t", 17},
+        {"1", 18},
+        {"2", 19},
+        {"3", 20},
+        {"4", 21},
+        {"6", 22},
+        {"5", 23},
+        {"9", 25},
+        {"7", 26},
+        {"8", 28},
+        {"0", 29},
+        {"q", 12},
+        {"e", 14},
+        {"y", 16},
+        {"backslash", 42},
+        {"o", 31},
+        {"u", 32},
+        {"i", 34},
+        {"p", 35},
+        {"l", 37},
+        {"j", 38},
+        {"k", 40},
+        {"n", 45},
+        {"m", 46},
+        {"leftbracket", 33},
+        {"rightbracket", 30},
+        {"semicolon", 41},
+        {"quote", 39},
         {"grave", 50},
     };
     return table;
@@ -42,15 +88,14 @@ const std::map<std::string, std::string> punctuation{
 const std::map<std::string, std::string> aliases{
     {"enter", "return"}, {"esc", "escape"}, {"backspace", "delete"}, {"del", "delete"}};
 
-const std::map<std::string, std::string> characters{
-    {"return", "\r"}, {"enter", "\r"}, {"tab", "\t"}, {"space", " "}, {"delete", "\b"}, {"escape", "\x1b"},
-    {"n", "n"}};
+const std::map<std::string, std::string> characters{{"return", "\r"}, {"enter", "\r"},    {"tab", "\t"}, {"space", " "},
+                                                    {"delete", "\b"}, {"escape", "\x1b"}, {"n", "n"}};
 
-const std::map<std::string, std::uint64_t> modifierNames{
-    {"cmd", modifier::command},  {"command", modifier::command}, {"meta", modifier::command},
-    {"super", modifier::command}, {"shift", modifier::shift},    {"alt", modifier::option},
-    {"option", modifier::option}, {"opt", modifier::option},     {"ctrl", modifier::control},
-    {"control", modifier::control}};
+const std::map<std::string, std::uint64_t> modifierNames{{"cmd", modifier::command},   {"command", modifier::command},
+                                                         {"meta", modifier::command},  {"super", modifier::command},
+                                                         {"shift", modifier::shift},   {"alt", modifier::option},
+                                                         {"option", modifier::option}, {"opt", modifier::option},
+                                                         {"ctrl", modifier::control},  {"control", modifier::control}};
 
 // Released after a chord in this order, left key then right key.
 constexpr std::array<std::pair<std::uint64_t, std::array<std::uint16_t, 2>>, 4> modifierKeys{{
@@ -61,6 +106,42 @@ constexpr std::array<std::pair<std::uint64_t, std::array<std::uint16_t, 2>>, 4> 
 }};
 
 constexpr std::uint16_t newWindowKey = 45; // "n"
+
+// A scroll gesture goes at most this far each way: a long fling on a trackpad, or a few
+// quick turns of a wheel. Together with the 60-second cap on its duration (60 wheel
+// events a second, so at most 3,600) this keeps a runaway distance from flooding the
+// desktop with wheel events for minutes; a longer distance scrolls this far.
+constexpr std::int64_t longestScroll = 10000;
+
+// Calls each(cluster) for the user-perceived characters of text in order, keeping none.
+template <typename Each> void forEachGrapheme(const std::string& text, Each&& each) {
+    const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
+    size_t offset = 0;
+    size_t clusterStart = 0;
+    utf8proc_int32_t previous = -1;
+    utf8proc_int32_t state = 0;
+    while (offset < text.size()) {
+        utf8proc_int32_t cp = 0;
+        auto n = utf8proc_iterate(bytes + offset, static_cast<utf8proc_ssize_t>(text.size() - offset), &cp);
+        if (n <= 0) { // not UTF-8: the byte goes on its own rather than being lost
+            if (offset > clusterStart) each(std::string_view(text).substr(clusterStart, offset - clusterStart));
+            each(std::string_view(text).substr(offset, 1));
+            offset += 1;
+            clusterStart = offset;
+            previous = -1;
+            state = 0;
+            continue;
+        }
+        bool breaks = previous >= 0 && utf8proc_grapheme_break_stateful(previous, cp, &state);
+        if (breaks) {
+            each(std::string_view(text).substr(clusterStart, offset - clusterStart));
+            clusterStart = offset;
+        }
+        previous = cp;
+        offset += static_cast<size_t>(n);
+    }
+    if (offset > clusterStart) each(std::string_view(text).substr(clusterStart, offset - clusterStart));
+}
 constexpr double clickHold = 0.04;
 constexpr double betweenKeys = 0.06;
 
@@ -149,11 +230,12 @@ void Input::click(std::optional<Point> at, MouseButton button, double settle, st
 void Input::type(const std::string& text, double charsPerSecond, std::stop_token stop) {
     requireTrust();
     double interval = 1 / std::max(std::isnan(charsPerSecond) ? 1.0 : charsPerSecond, 1.0);
-    for (const auto& character : graphemes(text)) {
+    forEachGrapheme(text, [&](std::string_view cluster) {
+        std::string character(cluster);
         sink_.postKey(0, true, 0, character);
         sink_.postKey(0, false, 0, character);
         sleep(interval, stop);
-    }
+    });
 }
 
 void Input::press(const std::vector<std::string>& keys, std::uint64_t holding, std::stop_token stop) {
@@ -181,8 +263,8 @@ void Input::scroll(std::int64_t dy, std::int64_t dx, double duration, std::stop_
     double effective = clamped(duration);
     int steps = std::max(2, static_cast<int>(effective * 60));
     double previous = 0;
-    double vertical = -static_cast<double>(dy);
-    double horizontal = static_cast<double>(dx);
+    double vertical = -static_cast<double>(std::clamp(dy, -longestScroll, longestScroll));
+    double horizontal = static_cast<double>(std::clamp(dx, -longestScroll, longestScroll));
     for (int i = 1; i <= steps; ++i) {
         double f = i == steps ? 1.0 : eased(static_cast<double>(i) / steps);
         auto dv = std::trunc(f * vertical) - std::trunc(previous * vertical);
@@ -207,28 +289,7 @@ double typingSpeed(std::optional<double> stored) {
 
 std::vector<std::string> graphemes(const std::string& text) {
     std::vector<std::string> clusters;
-    const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
-    size_t offset = 0;
-    utf8proc_int32_t previous = -1;
-    utf8proc_int32_t state = 0;
-    while (offset < text.size()) {
-        utf8proc_int32_t cp = 0;
-        auto n = utf8proc_iterate(bytes + offset, static_cast<utf8proc_ssize_t>(text.size() - offset), &cp);
-        if (n <= 0) { // not UTF-8: the byte goes on its own rather than being lost
-            clusters.emplace_back(1, text[offset]);
-            offset += 1;
-            previous = -1;
-            state = 0;
-            continue;
-        }
-        bool breaks = previous < 0 || utf8proc_grapheme_break_stateful(previous, cp, &state);
-        if (breaks || clusters.empty())
-            clusters.emplace_back(text.substr(offset, static_cast<size_t>(n)));
-        else
-            clusters.back() += text.substr(offset, static_cast<size_t>(n));
-        previous = cp;
-        offset += static_cast<size_t>(n);
-    }
+    forEachGrapheme(text, [&](std::string_view cluster) { clusters.emplace_back(cluster); });
     return clusters;
 }
 

@@ -3,16 +3,39 @@
 #include "base/Json.h"
 #include "base/Text.h"
 
+#include <istream>
+#include <limits>
+
 namespace vanto {
 namespace {
 
+// Screen points and sizes are whole pixels on every backend; a value beyond an int names
+// no place on any screen.
+double coordinate(const nlohmann::json& object, const char* key) {
+    constexpr auto limit = std::numeric_limits<std::int32_t>::max();
+    double value = json::requireDouble(object, key);
+    if (value < -limit || value > limit)
+        throw BadNumber("\"" + std::string(key) + "\" must be a number from -" + std::to_string(limit) + " to " +
+                        std::to_string(limit));
+    return value;
+}
+
+// Decodes the object under key, naming the key in front of a number it cannot use.
+template <typename Decode> auto inside(const char* key, Decode&& decode) {
+    try {
+        return decode();
+    } catch (const BadNumber& error) {
+        throw BadNumber(std::string(key) + ": " + error.what());
+    }
+}
+
 Point decodePoint(const nlohmann::json& object) {
-    return {json::requireDouble(object, "x"), json::requireDouble(object, "y")};
+    return {coordinate(object, "x"), coordinate(object, "y")};
 }
 
 Rect decodeRect(const nlohmann::json& object) {
-    return {json::requireDouble(object, "x"), json::requireDouble(object, "y"), json::requireDouble(object, "width"),
-            json::requireDouble(object, "height")};
+    return {coordinate(object, "x"), coordinate(object, "y"), coordinate(object, "width"),
+            coordinate(object, "height")};
 }
 
 Target decodeTarget(const nlohmann::json& object) {
@@ -26,7 +49,8 @@ Target decodeTarget(const nlohmann::json& object) {
         throw DecodeError("unknown target kind");
     target.windowID = json::optionalUInt32(object, "windowID");
     target.displayID = json::optionalUInt32(object, "displayID");
-    if (const auto* rect = json::optionalObject(object, "rect")) target.rect = decodeRect(*rect);
+    if (const auto* rect = json::optionalObject(object, "rect"))
+        target.rect = inside("rect", [&] { return decodeRect(*rect); });
     return target;
 }
 
@@ -42,11 +66,14 @@ Request decode(const nlohmann::json& object) {
     auto cmd = command(json::requireString(object, "cmd"));
     if (!cmd) throw DecodeError("unknown cmd");
     request.cmd = *cmd;
-    if (const auto* target = json::optionalObject(object, "target")) request.target = decodeTarget(*target);
-    request.fps = json::optionalInt(object, "fps");
+    if (const auto* target = json::optionalObject(object, "target"))
+        request.target = inside("target", [&] { return decodeTarget(*target); });
+    // Counts and distances fit an int; larger ones are refused rather than cut down.
+    request.fps = json::optionalInt32(object, "fps");
     request.output = json::optionalString(object, "output");
     request.showsCursor = json::optionalBool(object, "showsCursor");
-    if (const auto* to = json::optionalObject(object, "to")) request.to = decodePoint(*to);
+    if (const auto* to = json::optionalObject(object, "to"))
+        request.to = inside("to", [&] { return decodePoint(*to); });
     request.duration = json::optionalDouble(object, "duration");
     request.settle = json::optionalDouble(object, "settle");
     if (auto button = json::optionalString(object, "button")) {
@@ -56,12 +83,12 @@ Request decode(const nlohmann::json& object) {
     request.text = json::optionalString(object, "text");
     request.charsPerSecond = json::optionalDouble(object, "charsPerSecond");
     request.keys = json::optionalStrings(object, "keys");
-    request.dy = json::optionalInt(object, "dy");
-    request.dx = json::optionalInt(object, "dx");
+    request.dy = json::optionalInt32(object, "dy");
+    request.dx = json::optionalInt32(object, "dx");
     request.prompt = json::optionalBool(object, "prompt");
     request.pid = json::optionalInt32(object, "pid");
     request.role = json::optionalString(object, "role");
-    request.limit = json::optionalInt(object, "limit");
+    request.limit = json::optionalInt32(object, "limit");
     request.allWindows = json::optionalBool(object, "allWindows");
     request.label = json::optionalString(object, "label");
     request.token = json::optionalString(object, "token");
@@ -72,8 +99,8 @@ Request decode(const nlohmann::json& object) {
 }
 
 nlohmann::ordered_json toJSON(const WindowInfo& w) {
-    return {{"windowID", w.windowID}, {"app", w.app},     {"pid", w.pid},       {"title", w.title},
-            {"x", w.x},               {"y", w.y},         {"width", w.width},   {"height", w.height}};
+    return {{"windowID", w.windowID}, {"app", w.app},      {"pid", w.pid}, {"title", w.title}, {"x", w.x}, {"y", w.y},
+            {"width", w.width},       {"height", w.height}};
 }
 
 nlohmann::ordered_json toJSON(const StopResult& r) {
@@ -97,8 +124,7 @@ nlohmann::ordered_json toJSON(const AccountResult& r) {
     return j;
 }
 
-template <typename T>
-nlohmann::ordered_json array(const std::vector<T>& items) {
+template <typename T> nlohmann::ordered_json array(const std::vector<T>& items) {
     auto j = nlohmann::ordered_json::array();
     for (const auto& item : items) j.push_back(toJSON(item));
     return j;
@@ -110,13 +136,50 @@ std::string_view commandName(Request::Command command) {
     return commandNames[static_cast<size_t>(command)];
 }
 
-std::optional<Request> decodeRequest(std::string_view line) {
+DecodedRequest readRequest(std::string_view line) {
+    nlohmann::json document;
     try {
-        return decode(nlohmann::json::parse(line));
+        document = nlohmann::json::parse(line);
+    } catch (const nlohmann::json::out_of_range& error) {
+        // Well-formed, but a number no double holds (1e999): the parser's words say which.
+        return {std::nullopt, std::string(unparsableRequest) + ": " + json::description(error)};
     } catch (const nlohmann::json::exception&) {
-        return std::nullopt;
+        return {std::nullopt, std::string(unparsableRequest)};
+    }
+    try {
+        return {decode(document), {}};
+    } catch (const BadNumber& error) {
+        return {std::nullopt, error.what()};
     } catch (const DecodeError&) {
-        return std::nullopt;
+    } catch (const nlohmann::json::exception&) {
+    }
+    return {std::nullopt, std::string(unparsableRequest)};
+}
+
+std::optional<Request> decodeRequest(std::string_view line) {
+    return readRequest(line).request;
+}
+
+LineRead readRequestLine(std::istream& in, std::string& line, std::size_t limit) {
+    line.clear();
+    auto* buffer = in.rdbuf();
+    using Traits = std::istream::traits_type;
+    for (;;) {
+        auto c = buffer->sbumpc();
+        if (Traits::eq_int_type(c, Traits::eof())) {
+            in.setstate(std::ios::eofbit);
+            return line.empty() ? LineRead::end : LineRead::line;
+        }
+        if (c == '\n') return LineRead::line;
+        if (line.size() == limit) {
+            // The rest is skipped as it arrives, never held.
+            line.clear();
+            do {
+                c = buffer->sbumpc();
+            } while (!Traits::eq_int_type(c, Traits::eof()) && c != '\n');
+            return LineRead::tooLong;
+        }
+        line.push_back(Traits::to_char_type(c));
     }
 }
 
@@ -145,8 +208,8 @@ nlohmann::ordered_json toJSON(const Response& r) {
 
 std::string answerLine(const Response& response) {
     try {
-        // dump() refuses invalid UTF-8 by throwing, which is the fallback's case.
-        auto line = toJSON(response).dump();
+        // Writing refuses invalid UTF-8 by throwing, which is the fallback's case.
+        auto line = json::written(toJSON(response));
         if (!text::isValidUTF8(line)) return std::string(encodeFailureLine);
         return line;
     } catch (const std::exception&) {

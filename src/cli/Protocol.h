@@ -1,8 +1,8 @@
 #pragma once
 
+#include "capture/MouseButton.h"
 #include "capture/RecorderError.h"
 #include "capture/RecorderTypes.h"
-#include "capture/MouseButton.h"
 #include "platform/Geometry.h"
 #include "service/AccountStatus.h"
 #include "service/UploadResult.h"
@@ -12,6 +12,7 @@
 
 #include <array>
 #include <cstdint>
+#include <istream>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -69,14 +70,37 @@ struct Request {
 };
 
 inline constexpr std::array<std::string_view, 17> commandNames{
-    "list-windows", "start", "stop", "status", "move", "click", "type", "key", "scroll",
-    "cursor", "find", "at", "permissions", "connect", "disconnect", "account", "upload"};
+    "list-windows", "start", "stop", "status",      "move",    "click",      "type",    "key",   "scroll",
+    "cursor",       "find",  "at",   "permissions", "connect", "disconnect", "account", "upload"};
 
 std::string_view commandName(Request::Command command);
 
+inline constexpr std::string_view unparsableRequest = "could not parse request as JSON";
+
+// One request line decoded, or the error its answer carries.
+struct DecodedRequest {
+    std::optional<Request> request;
+    std::string error; // when there is no request
+};
+
 // Decodes one request line strictly: not JSON, not an object, no or an unknown cmd, or
-// any known field of the wrong type gives none. Unknown keys are ignored.
+// any known field of the wrong type is unparsableRequest. A number too large for a
+// double adds the parser's reason to it; a number of the right type that does not fit
+// its field is refused with a message naming the field. Unknown keys are ignored.
+DecodedRequest readRequest(std::string_view line);
+// The request, or none for any error.
 std::optional<Request> decodeRequest(std::string_view line);
+
+// The longest request line read; a longer one is refused and skipped.
+inline constexpr std::size_t longestRequestLine = 1024 * 1024;
+inline constexpr std::string_view requestTooLong = "the request line is longer than 1 MiB; it was skipped";
+
+enum class LineRead { line, tooLong, end };
+
+// Reads up to the next line feed (dropped) or the end of input. A line longer than limit
+// bytes is skipped up to its line feed without being kept, and gives tooLong with line
+// empty; end means the input ended with nothing read.
+LineRead readRequestLine(std::istream& in, std::string& line, std::size_t limit = longestRequestLine);
 
 struct WindowInfo {
     std::uint32_t windowID = 0;
@@ -102,7 +126,6 @@ struct PermissionsResult {
 
 using AccountResult = AccountStatus;
 
-
 struct Response {
     bool ok = true;
     std::optional<std::string> error;
@@ -123,8 +146,6 @@ struct Response {
 nlohmann::ordered_json toJSON(const Response& response);
 
 inline constexpr std::string_view encodeFailureLine = R"({"ok":false,"error":"failed to encode response"})";
-inline constexpr std::string_view unparsableRequest = "could not parse request as JSON";
-
 // The answer's line without its line feed: compact JSON, or the fixed fallback when
 // the answer cannot be encoded as valid UTF-8.
 std::string answerLine(const Response& response);

@@ -91,10 +91,11 @@ UploadResult uploadTake(Platform& platform, Recorder& recorder, const Request& r
 } // namespace
 
 Vanto::Vanto(Platform& platform, std::istream& in, std::ostream& out, std::ostream& err)
-    : platform_(platform), in_(in), out_(out), err_(err), runLog_(platform.paths.stateDir() / "run.log", platform.clock),
+    : platform_(platform), in_(in), out_(out), err_(err),
+      runLog_(platform.paths.stateDir() / "run.log", platform.clock),
       input_(platform.events, platform.clock, platform.permissions, platform.pointer),
-      resolver_(platform.accessibility, platform.processes, platform.clock), indicator_(platform.ui),
-      hud_(platform.ui), recorder_(platform.capture, platform.clock, platform.mainThread, indicator_, hud_),
+      resolver_(platform.accessibility, platform.processes, platform.clock), indicator_(platform.ui), hud_(platform.ui),
+      recorder_(platform.capture, platform.clock, platform.mainThread, indicator_, hud_),
       accounts_({platform.paths, platform.processes, platform.clock, platform.random, platform.http, platform.workspace,
                  platform.network, platform.mainThread, platform.defaults}) {}
 
@@ -112,8 +113,7 @@ int Vanto::main(const Arguments& argumentsWithProgram, RunLoop& mainLoop) {
     runLog_.setRecording(true);
     // There is no Dock on X11 desktops, so the accessory activation policy (no Dock icon,
     // no menu bar) needs nothing here: a command-line process shows neither.
-    Arguments arguments(argumentsWithProgram.empty() ? argumentsWithProgram.begin()
-                                                     : argumentsWithProgram.begin() + 1,
+    Arguments arguments(argumentsWithProgram.empty() ? argumentsWithProgram.begin() : argumentsWithProgram.begin() + 1,
                         argumentsWithProgram.end());
 
     bool desktop = (arguments.empty() && platform_.processes.bundleIdentifier()) || hasFlag("--window", arguments);
@@ -126,7 +126,7 @@ int Vanto::main(const Arguments& argumentsWithProgram, RunLoop& mainLoop) {
         try {
             [[maybe_unused]] DemoSheet sheet = loadForLaunch(*demo, platform_.paths.home());
         } catch (const DemoSheet::Failure& failure) {
-            err_ << failure.what() << "\n";
+            err_ << text::escapedControls(failure.what()) << "\n";
             return 1;
         }
         emit(notAvailableYet("the desktop window is"));
@@ -155,14 +155,44 @@ int Vanto::command(const Arguments& arguments) {
 
 int Vanto::controlLoop() {
     std::string line;
-    while (std::getline(in_, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        auto trimmed = text::trimSpaces(line);
-        if (trimmed.empty()) continue;
-        auto request = decodeRequest(trimmed);
-        emit(request ? handle(*request) : Response::failure(std::string(unparsableRequest)));
+    for (;;) {
+        auto read = readRequestLine(in_, line);
+        if (read == LineRead::end) return 0;
+        try {
+            if (read == LineRead::tooLong) {
+                emit(Response::failure(std::string(requestTooLong)));
+            } else {
+                if (!line.empty() && line.back() == '\r') line.pop_back();
+                auto trimmed = text::trimSpaces(line);
+                if (trimmed.empty()) continue;
+                auto decoded = readRequest(trimmed);
+                emit(decoded.request ? handle(*decoded.request) : Response::failure(decoded.error));
+            }
+        } catch (const std::exception& error) {
+            // Whatever one line costs, the next one is still read and answered.
+            emit(Response::failure(error.what()));
+        }
+        if (!out_) return answersGone();
     }
-    return 0;
+}
+
+int Vanto::answersGone() {
+    // Nobody reads the answers any more, so nobody could ask for a stop: a running take
+    // is stopped here so that its movie is complete.
+    err_ << "vanto: standard output is closed; quitting\n";
+    if (recorder_.status().recording) {
+        Request stop;
+        stop.cmd = Request::Command::stop;
+        auto stopped = handle(stop);
+        if (stopped.stopped)
+            err_ << "vanto: the recording was stopped and saved at " << text::escapedControls(stopped.stopped->path)
+                 << "\n";
+        else
+            err_ << "vanto: the recording could not be saved: " << text::escapedControls(stopped.error.value_or(""))
+                 << "\n";
+    }
+    err_.flush();
+    return 1;
 }
 
 int Vanto::runPrompt(const Arguments& arguments) {
@@ -294,7 +324,8 @@ Response Vanto::handle(const Request& request) {
         }
     } catch (const UploadError& error) {
         if (error.kind() == UploadError::Case::notConnected)
-            return Response::failure(R"(not connected; send {"cmd":"connect"} to link this machine to a Vanto account)");
+            return Response::failure(
+                R"(not connected; send {"cmd":"connect"} to link this machine to a Vanto account)");
         return Response::failure(error.what());
     } catch (const std::exception& error) {
         return Response::failure(error.what());

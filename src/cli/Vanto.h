@@ -46,6 +46,8 @@ public:
 
 private:
     int controlLoop();
+    // After an answer could not be written: stops a running recording, then ends the loop.
+    int answersGone();
 
     Platform& platform_;
     std::istream& in_;

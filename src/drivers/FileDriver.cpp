@@ -68,7 +68,7 @@ void FileDriver::answer(const DriverResult& result) {
     const fs::path hidden = directory_ / (".result-" + id + ".json");
     const fs::path published = directory_ / ("result-" + id + ".json");
     // Invalid UTF-8 in a label or an error must not keep the answer from the driver.
-    writeAtomically(hidden, toJSON(result).dump(2, ' ', false, nlohmann::json::error_handler_t::replace));
+    writeAtomically(hidden, json::written(toJSON(result), 2, nlohmann::json::error_handler_t::replace));
     std::error_code ignored;
     fs::remove(published, ignored);
     fs::rename(hidden, published);

@@ -1,6 +1,7 @@
 #include "platform/JsonFileDefaults.h"
 
 #include "base/AtomicFile.h"
+#include "base/Json.h"
 
 #include <fstream>
 #include <iterator>
@@ -21,7 +22,7 @@ nlohmann::json JsonFileDefaults::read() {
 
 void JsonFileDefaults::write(const nlohmann::json& all) {
     createFolders(file_.parent_path(), fs::perms::owner_all);
-    writeAtomically(file_, all.dump(2) + "\n", fs::perms::owner_read | fs::perms::owner_write);
+    writeAtomically(file_, json::written(all, 2) + "\n", fs::perms::owner_read | fs::perms::owner_write);
 }
 
 std::optional<nlohmann::json> JsonFileDefaults::get(const std::string& key) {

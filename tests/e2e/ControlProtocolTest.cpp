@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -42,10 +43,9 @@ bool isCursorAnswer(const std::string& line) {
            answer["cursor"]["x"].is_number() && answer["cursor"]["y"].is_number();
 }
 
-// Points are reported as floating-point numbers (200 reads "200.0").
+// The pointer sits on whole pixels, which are written without a fraction.
 std::string cursorAnswer(int x, int y) {
-    Json answer = {{"ok", true}, {"cursor", {{"x", static_cast<double>(x)}, {"y", static_cast<double>(y)}}}};
-    return answer.dump();
+    return R"({"ok":true,"cursor":{"x":)" + std::to_string(x) + R"(,"y":)" + std::to_string(y) + "}}";
 }
 
 // The windows vanto lists right now, front to back.
@@ -175,6 +175,41 @@ TEST(ControlProtocol, EndOfInputEndsTheProgramWithStatusZero) {
     }
 }
 
+TEST(ControlProtocol, OverlongLinesAndUnusableNumbersAreRefusedAndTheNextRequestServed) {
+    VantoSession vanto;
+    vanto.send(std::string(10 * 1024 * 1024, 'x'));
+    EXPECT_EQ(vanto.answer(), R"({"ok":false,"error":"the request line is longer than 1 MiB; it was skipped"})");
+    EXPECT_EQ(vanto.request(R"({"cmd":"scroll","dy":1e18})"),
+              R"({"ok":false,"error":"\"dy\" must be a whole number from -2147483648 to 2147483647"})");
+    EXPECT_EQ(vanto.request(R"({"cmd":"move","to":{"x":1e999,"y":5}})"),
+              R"({"ok":false,"error":"could not parse request as JSON: number overflow parsing '1e999'"})");
+    EXPECT_EQ(vanto.request(R"({"cmd":"move","to":{"x":5,"y":-1e10}})"),
+              R"({"ok":false,"error":"to: \"y\" must be a number from -2147483647 to 2147483647"})");
+    EXPECT_EQ(vanto.request(R"({"cmd":"move","to":{"x":517,"y":433},"duration":0})"), R"({"ok":true})");
+    EXPECT_EQ(vanto.request(R"({"cmd":"cursor"})"), R"({"ok":true,"cursor":{"x":517,"y":433}})");
+}
+
+TEST(ControlProtocol, AReaderThatGoesAwayLeavesAFinishedMovie) {
+    TempDir folder;
+    const auto movie = folder.path() / "take.mov";
+    VantoSession vanto;
+    Json start{{"cmd", "start"}, {"target", {{"kind", "display"}}}, {"output", movie.string()}};
+    ASSERT_EQ(vanto.request(start.dump(), 30s), R"({"ok":true})");
+    ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(movie) && std::filesystem::file_size(movie) > 0; }, 10s));
+    vanto.closeOutput();
+    vanto.send(R"({"cmd":"status"})");
+    // Not killed by the broken pipe: it saves the take and quits.
+    EXPECT_EQ(vanto.exitStatus(30s), std::optional(exitedWith(1)));
+    auto probed = runCommand({"ffprobe", "-v", "error", "-show_entries", "format=format_name,duration", "-of",
+                              "default=noprint_wrappers=1", movie.string()});
+    ASSERT_TRUE(probed);
+    EXPECT_EQ(probed->status, exitedWith(0)) << probed->output;
+    EXPECT_TRUE(probed->output.starts_with("format_name=mov,mp4")) << probed->output;
+    auto duration = probed->output.find("duration=");
+    ASSERT_NE(duration, std::string::npos) << probed->output;
+    EXPECT_GT(std::stod(probed->output.substr(duration + 9)), 0) << probed->output;
+}
+
 // --- the desktop as vanto sees it ----------------------------------------------------
 
 TEST(Desktop, CursorIsWhereThePointerWasMoved) {
@@ -280,7 +315,8 @@ TEST(PromptRun, OptionErrorsArePrintedAsOneAnswerWithStatusOne) {
     };
     const std::vector<Case> cases{
         {{"demo", "--quality", "ultra"}, R"({"ok":false,"error":"--quality must be one of: low, standard, high"})"},
-        {{"demo", "--quality", "HIGH", "--codec", "av1"}, R"({"ok":false,"error":"--codec must be one of: h264, hevc"})"},
+        {{"demo", "--quality", "HIGH", "--codec", "av1"},
+         R"({"ok":false,"error":"--codec must be one of: h264, hevc"})"},
         {{"demo", "--at", "8"}, R"({"ok":false,"error":"--at only means something with --into"})"},
         {{"demo", "--into", "v1", "--at", "-1"},
          R"({"ok":false,"error":"--at must be a number of seconds, like --at 8 or --at 8.5"})"},
@@ -291,6 +327,9 @@ TEST(PromptRun, OptionErrorsArePrintedAsOneAnswerWithStatusOne) {
         // Every option accepted: the run starts, and needs a plan file or a linked account.
         {{"demo", "--fps", "x", "--screen", "--quality", "LOW", "--codec", "HEVC", "--plan", "/nonexistent/plan.json"},
          R"({"ok":false,"error":"could not read the plan at /nonexistent/plan.json: No such file or directory"})"},
+        // A device would feed bytes for ever: it is refused at once.
+        {{"demo", "--plan", "/dev/zero"},
+         R"({"ok":false,"error":"could not read the plan at /dev/zero: it is a device, not a regular file"})"},
     };
     for (const auto& [arguments, expected] : cases) {
         std::vector<std::string> argv{vantoBinary()};

@@ -91,6 +91,11 @@ public:
     // Writes all of bytes to the child's stdin; false if it no longer reads.
     bool write(std::string_view bytes);
     void closeStdin() { in_.reset(); }
+    // Stops reading the child's output, as a reader that goes away would.
+    void closeStdout() {
+        out_.reset();
+        outputEnded_ = true;
+    }
 
     // One line of output without its "\n"; none on time-out or end of output.
     std::optional<std::string> readLine(Duration timeout);
@@ -135,6 +140,7 @@ public:
     std::string request(std::string_view line, Duration timeout = 10s);
     testing::AssertionResult noAnswerWithin(Duration quiet);
     void closeInput() { child_.closeStdin(); }
+    void closeOutput() { child_.closeStdout(); }
     std::optional<std::string> remainingOutput(Duration timeout = 10s) { return child_.readAll(timeout); }
     std::optional<ExitStatus> exitStatus(Duration timeout = 10s) { return child_.wait(timeout); }
 

@@ -31,6 +31,23 @@ TEST(Plan, aStepNeedsOnlyItsActionAndAStepWithoutOneFailsThePlan) {
     EXPECT_THROW(decodePlan(std::string("not json")), DecodeError);
 }
 
+TEST(Plan, decodingErrorsSpeakToThePersonAndNameTheKey) {
+    auto messageOf = [](const std::string& text) -> std::string {
+        try {
+            decodePlan(text);
+        } catch (const DecodeError& error) {
+            return error.what();
+        }
+        return "(decoded)";
+    };
+    EXPECT_EQ(messageOf("{"), "the plan is not valid JSON: parse error at line 1, column 2: syntax error while parsing "
+                              "object key - unexpected end of input; expected string literal");
+    EXPECT_EQ(messageOf(R"({"steps":[{"action":"scroll","dy":1e12}]})"),
+              R"("dy" must be a whole number from -2147483648 to 2147483647)");
+    EXPECT_EQ(messageOf(R"({"steps":[{"action":"wait","ms":1e999}]})"),
+              "the plan is not valid JSON: number overflow parsing '1e999'");
+}
+
 TEST(Plan, encodingWritesTheKeysInOrderAndNeverTheInMemoryFields) {
     Step s = step("type");
     s.label = "Name";
@@ -96,9 +113,9 @@ TEST(PlanSteps, stepsNamingTheSameThingAreNumberedInOrder) {
     };
     Step none = step("wait");
     none.occurrence = 7; // nothing to name: left as it was
-    auto steps = PlanSteps::numbered({click("Save"), click("  SAVE "), step("back"), click("Sävé"), click("", "button"),
-                                      click(std::nullopt, "Button"), step("back"), none, click("Save…"),
-                                      click("Cancel")});
+    auto steps =
+        PlanSteps::numbered({click("Save"), click("  SAVE "), step("back"), click("Sävé"), click("", "button"),
+                             click(std::nullopt, "Button"), step("back"), none, click("Save…"), click("Cancel")});
     std::vector<std::int64_t> occurrences;
     for (const auto& s : steps) occurrences.push_back(s.occurrence);
     // Case, spaces, accents and punctuation make no other key; an empty target falls

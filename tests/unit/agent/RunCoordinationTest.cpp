@@ -169,10 +169,14 @@ TEST(ProgressLogTest, goesToStandardErrorTheRunLogAndTheCallback) {
     std::vector<std::string> seen;
     ProgressLog progress(err, [&](const std::string& line) { seen.push_back(line); });
     progress("recording");
+    // A name from a sheet or plan cannot clear the terminal or forge a second line.
+    progress("recording \"Intro\x1b[2J\nvanto: done\"");
     RunLog::setShared(nullptr);
-    EXPECT_EQ(err.str(), "vanto: recording\n");
-    EXPECT_EQ(seen, std::vector<std::string>{"recording"});
-    EXPECT_EQ(contents(log.file()), clockStamp(desktop.clock.wallTime()) + " recording\n");
+    const std::string escaped = "recording \"Intro\\x1b[2J\\x0avanto: done\"";
+    EXPECT_EQ(err.str(), "vanto: recording\nvanto: " + escaped + "\n");
+    EXPECT_EQ(seen, (std::vector<std::string>{"recording", "recording \"Intro\x1b[2J\nvanto: done\""}));
+    auto stamp = clockStamp(desktop.clock.wallTime());
+    EXPECT_EQ(contents(log.file()), stamp + " recording\n" + stamp + " " + escaped + "\n");
 }
 
 } // namespace

@@ -16,6 +16,17 @@ TEST(Text, trimsUnicodeSpacesButNotLineBreaksOrOtherCharacters) {
     EXPECT_EQ(text::trimSpaces(" \xff "), "\xff"); // invalid UTF-8 still loses ASCII spaces
 }
 
+TEST(Text, controlCharactersAreWrittenAsVisibleEscapes) {
+    // An ESC sequence that would clear the screen, a line break that would forge a line,
+    // a C1 control as UTF-8 and as a bare byte.
+    EXPECT_EQ(text::escapedControls("Intro\x1b[2J\x1b[H"), "Intro\\x1b[2J\\x1b[H");
+    EXPECT_EQ(text::escapedControls("a\nb\tc\x7f"), "a\\x0ab\\x09c\\x7f");
+    EXPECT_EQ(text::escapedControls("\xC2\x9B"
+                                    "31m|\x9B"),
+              "\\u009b31m|\\x9b");
+    EXPECT_EQ(text::escapedControls("héllo ✓ 😀 \\x"), "héllo ✓ 😀 \\x");
+}
+
 TEST(Text, utf8ValidityAndLowerCase) {
     EXPECT_TRUE(text::isValidUTF8("héllo ✓ 😀"));
     EXPECT_FALSE(text::isValidUTF8("\xC3"));

@@ -166,7 +166,8 @@ TEST_F(InputTest, unknownKeysNameTheCallersStringAndStopTheSequence) {
 
 TEST_F(InputTest, typingPostsOneKeyPairPerPerceivedCharacter) {
     // A family emoji joins four people with zero-width joiners; é here is e + combining accent.
-    std::string family = "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7\xE2\x80\x8D\xF0\x9F\x91\xA6";
+    std::string family =
+        "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7\xE2\x80\x8D\xF0\x9F\x91\xA6";
     std::string text = "h" + family + "e\xCC\x81日";
     double before = desktop.clock.now();
     input.type(text, 0); // a rate below 1 types one character a second
@@ -203,6 +204,14 @@ TEST_F(InputTest, scrollDeltasAddUpExactlyWhateverTheSteps) {
     }
     EXPECT_EQ(vertical, 600);
     EXPECT_EQ(horizontal, 37);
+
+    // However far a caller asks, one gesture goes 10,000 points each way.
+    events().clear();
+    input.scroll(std::numeric_limits<std::int64_t>::max(), std::numeric_limits<std::int64_t>::min(), 0);
+    wheel = ofKind(Kind::scroll);
+    ASSERT_EQ(wheel.size(), 2u);
+    EXPECT_EQ(wheel[0].vertical + wheel[1].vertical, -10000);
+    EXPECT_EQ(wheel[0].horizontal + wheel[1].horizontal, -10000);
 }
 
 TEST_F(InputTest, nothingIsPostedWithoutAccessibilityTrust) {

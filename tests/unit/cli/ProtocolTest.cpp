@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <utility>
+#include <vector>
 
 namespace vanto {
 namespace {
 
 TEST(Request, decodesEveryFieldWithItsType) {
-    auto r = decodeRequest(R"({"cmd":"start","target":{"kind":"window","windowID":42,"rect":{"x":1,"y":2,"width":3,"height":4.5}},
+    auto r = decodeRequest(
+        R"({"cmd":"start","target":{"kind":"window","windowID":42,"rect":{"x":1,"y":2,"width":3,"height":4.5}},
         "fps":60,"output":"/tmp/a.mov","showsCursor":false,"to":{"x":10.5,"y":-3},"duration":1.5,"settle":0.2,
         "button":"right","text":"héllo","charsPerSecond":20,"keys":["cmd","a"],"dy":-101,"dx":7,"prompt":true,
         "pid":123,"role":"button","limit":5,"allWindows":true,"label":"Open","token":"t","apiBase":"https://x",
@@ -70,15 +73,60 @@ TEST(Request, unknownKeysAreIgnoredAndWholeFloatsReadAsIntegers) {
     EXPECT_FALSE(r->pid);
 }
 
+TEST(Request, numbersThatCannotBeUsedAreRefusedNamingTheField) {
+    const std::string wholeRange = " must be a whole number from -2147483648 to 2147483647";
+    const std::string pointRange = " must be a number from -2147483647 to 2147483647";
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {R"({"cmd":"scroll","dy":1e18})", R"("dy")" + wholeRange},
+        {R"({"cmd":"scroll","dx":-2147483649})", R"("dx")" + wholeRange},
+        {R"({"cmd":"start","fps":1e10})", R"("fps")" + wholeRange},
+        {R"({"cmd":"find","limit":9223372036854775807})", R"("limit")" + wholeRange},
+        {R"({"cmd":"move","to":{"x":1e999,"y":0}})",
+         "could not parse request as JSON: number overflow parsing '1e999'"},
+        {R"({"cmd":"click","settle":-1e400})", "could not parse request as JSON: number overflow parsing '-1e400'"},
+        {R"({"cmd":"click","to":{"x":0,"y":-1e10}})", R"(to: "y")" + pointRange},
+        {R"({"cmd":"start","target":{"kind":"display","rect":{"x":0,"y":0,"width":1e12,"height":1}}})",
+         R"(target: rect: "width")" + pointRange},
+    };
+    for (const auto& [line, error] : cases) {
+        auto decoded = readRequest(line);
+        EXPECT_FALSE(decoded.request) << line;
+        EXPECT_EQ(decoded.error, error) << line;
+    }
+    // A fraction where a whole number belongs is the wrong type, as before.
+    EXPECT_EQ(readRequest(R"({"cmd":"scroll","dy":1.5})").error, unparsableRequest);
+    auto edge = readRequest(R"({"cmd":"click","to":{"x":-2147483647,"y":2147483647},"dy":-2147483648})");
+    ASSERT_TRUE(edge.request) << edge.error;
+    EXPECT_EQ(edge.request->dy, -2147483648LL);
+}
+
+TEST(RequestLines, aLineLongerThanTheLimitIsSkippedToItsEndAndTheNextOneRead) {
+    std::istringstream in("abc\nabcd\nxy\r\nabcdefghij\nz");
+    std::string line;
+    EXPECT_EQ(readRequestLine(in, line, 3), LineRead::line);
+    EXPECT_EQ(line, "abc");
+    EXPECT_EQ(readRequestLine(in, line, 3), LineRead::tooLong);
+    EXPECT_EQ(line, "");
+    EXPECT_EQ(readRequestLine(in, line, 3), LineRead::line);
+    EXPECT_EQ(line, "xy\r");
+    EXPECT_EQ(readRequestLine(in, line, 3), LineRead::tooLong);
+    EXPECT_EQ(readRequestLine(in, line, 3), LineRead::line);
+    EXPECT_EQ(line, "z");
+    EXPECT_EQ(readRequestLine(in, line, 3), LineRead::end);
+}
+
 TEST(Response, keysComeInDeclaredOrderAndAbsentOptionalsAreLeftOut) {
     Response cursor;
     cursor.cursor = CursorResult{12.5, 40};
-    EXPECT_EQ(answerLine(cursor), R"({"ok":true,"cursor":{"x":12.5,"y":40.0}})");
+    EXPECT_EQ(answerLine(cursor), R"({"ok":true,"cursor":{"x":12.5,"y":40}})");
+    cursor.cursor = CursorResult{517, 433};
+    EXPECT_EQ(answerLine(cursor), R"({"ok":true,"cursor":{"x":517,"y":433}})");
 
     Response windows;
     windows.windows = std::vector<WindowInfo>{{7, "Chromium", 99, "Page", 1, 2, 300, 400}};
-    EXPECT_EQ(answerLine(windows),
-              R"({"ok":true,"windows":[{"windowID":7,"app":"Chromium","pid":99,"title":"Page","x":1,"y":2,"width":300,"height":400}]})");
+    EXPECT_EQ(
+        answerLine(windows),
+        R"({"ok":true,"windows":[{"windowID":7,"app":"Chromium","pid":99,"title":"Page","x":1,"y":2,"width":300,"height":400}]})");
 
     Response status;
     status.status = StatusResult{false, std::nullopt, std::nullopt, 0};
@@ -86,7 +134,8 @@ TEST(Response, keysComeInDeclaredOrderAndAbsentOptionalsAreLeftOut) {
 
     Response account;
     account.account = AccountResult{true, "https://api", std::string("a@b.c"), std::nullopt};
-    EXPECT_EQ(answerLine(account), R"({"ok":true,"account":{"connected":true,"apiBase":"https://api","email":"a@b.c"}})");
+    EXPECT_EQ(answerLine(account),
+              R"({"ok":true,"account":{"connected":true,"apiBase":"https://api","email":"a@b.c"}})");
 
     EXPECT_EQ(answerLine(Response::failure("no recording in progress")),
               R"({"ok":false,"error":"no recording in progress"})");
@@ -97,8 +146,9 @@ TEST(Response, elementsCarryEveryKeyInOrder) {
     ASSERT_TRUE(element);
     Response r;
     r.elements = std::vector<AXElement>{*element};
-    EXPECT_EQ(answerLine(r),
-              R"({"ok":true,"elements":[{"role":"AXButton","text":"Save","x":10,"y":-2,"width":99,"height":20,"cx":60,"cy":7,"alt":"","identity":"","enabled":true,"inPage":false}]})");
+    EXPECT_EQ(
+        answerLine(r),
+        R"({"ok":true,"elements":[{"role":"AXButton","text":"Save","x":10,"y":-2,"width":99,"height":20,"cx":60,"cy":7,"alt":"","identity":"","enabled":true,"inPage":false}]})");
     EXPECT_FALSE(AXElement::withFrame("AXButton", "Huge", 1e19, 0, 1, 1));
     EXPECT_FALSE(AXElement::withFrame("AXButton", "NaN", 0, std::nan(""), 1, 1));
 }
@@ -120,8 +170,9 @@ TEST(RecorderError, messagesAreWordForWord) {
     EXPECT_STREQ(RecorderError::alreadyRecording().what(), "a recording is already in progress");
     EXPECT_STREQ(RecorderError::notRecording().what(), "no recording in progress");
     EXPECT_STREQ(RecorderError::displayNotFound().what(), "display not found");
-    EXPECT_STREQ(RecorderError::accessibilityDenied().what(),
-                 R"(accessibility permission required to post input events; send {"cmd":"permissions","prompt":true} to request it)");
+    EXPECT_STREQ(
+        RecorderError::accessibilityDenied().what(),
+        R"(accessibility permission required to post input events; send {"cmd":"permissions","prompt":true} to request it)");
     EXPECT_STREQ(RecorderError::nothingRecorded().what(),
                  "no recording to upload; record one first or pass an explicit path");
     EXPECT_STREQ(RecorderError::drivingItself().what(), "Vanto cannot drive Vanto; name the app the demo is about");

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -310,6 +312,38 @@ TEST(Files, readFileGivesTheBytesOrTheSystemsReason) {
         ADD_FAILURE() << "read a missing file";
     } catch (const fs::filesystem_error& error) {
         EXPECT_EQ(error.code(), std::errc::no_such_file_or_directory);
+    }
+}
+
+TEST(Files, onlyARegularFileOfAtMost16MiBIsRead) {
+    TempFolder folder;
+    auto reasonFor = [](const fs::path& file) -> std::string {
+        try {
+            readFile(file);
+        } catch (const fs::filesystem_error& error) {
+            return error.code().message();
+        }
+        return "(read)";
+    };
+    // A device and a pipe would feed bytes forever or never answer; a link to one is the same.
+    EXPECT_EQ(reasonFor("/dev/zero"), "it is a device, not a regular file");
+    fs::create_symlink("/dev/zero", folder.path() / "zero.json");
+    EXPECT_EQ(reasonFor(folder.path() / "zero.json"), "it is a device, not a regular file");
+    ASSERT_EQ(mkfifo((folder.path() / "fifo.json").c_str(), 0600), 0);
+    EXPECT_EQ(reasonFor(folder.path() / "fifo.json"), "it is a pipe, not a regular file");
+
+    auto largest = folder.write("largest.json", "");
+    fs::resize_file(largest, largestReadableFile);
+    EXPECT_EQ(readFile(largest).size(), largestReadableFile);
+    fs::resize_file(largest, largestReadableFile + 1);
+    EXPECT_EQ(reasonFor(largest), "it is larger than 16 MiB");
+
+    try {
+        DemoSheet::load("/dev/zero");
+        ADD_FAILURE() << "a device loaded";
+    } catch (const DemoSheet::Failure& failure) {
+        EXPECT_EQ(failure.which(), Case::unreadable);
+        EXPECT_STREQ(failure.what(), "could not read the demo sheet at /dev/zero: it is a device, not a regular file");
     }
 }
 
