@@ -207,7 +207,7 @@ TEST(ControlProtocol, AReaderThatGoesAwayLeavesAFinishedMovie) {
     EXPECT_TRUE(probed->output.starts_with("format_name=mov,mp4")) << probed->output;
     auto duration = probed->output.find("duration=");
     ASSERT_NE(duration, std::string::npos) << probed->output;
-    EXPECT_GT(std::stod(probed->output.substr(duration + 9)), 0) << probed->output;
+    EXPECT_GT(std::strtod(probed->output.c_str() + duration + 9, nullptr), 0) << probed->output;
 }
 
 // --- the desktop as vanto sees it ----------------------------------------------------
