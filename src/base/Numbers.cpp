@@ -1,6 +1,7 @@
 #include "base/Numbers.h"
 
 #include <charconv>
+#include <cmath>
 
 namespace vanto {
 namespace {
@@ -25,7 +26,9 @@ std::optional<double> parseDecimal(std::string_view text) {
     text = withoutPlus(text);
     double result = 0;
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), result);
-    if (text.empty() || error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+    // "inf" and "nan" are no decimal number, and nothing reading one could use them.
+    if (text.empty() || error != std::errc{} || end != text.data() + text.size() || !std::isfinite(result))
+        return std::nullopt;
     return result;
 }
 

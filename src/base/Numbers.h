@@ -16,7 +16,7 @@ inline std::optional<std::int64_t> truncatedToInt64(double value) {
 }
 
 // Decimal number readers that take the whole text or nothing (an optional leading
-// sign, no surrounding white space).
+// sign, no surrounding white space); a decimal is finite.
 std::optional<std::int64_t> parseInteger(std::string_view text);
 std::optional<double> parseDecimal(std::string_view text);
 

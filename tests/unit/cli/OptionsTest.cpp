@@ -47,10 +47,20 @@ TEST(Options, defaultsWhenNothingIsGiven) {
 }
 
 TEST(Options, everyOptionReachesTheRunParams) {
-    auto options = parse({"demo", "--output", "/x/take.mov", "--fps", "+24", "--quality", "HIGH", "--codec", "Hevc",
-                          "--into", "vid_1", "--at", "8.5", "--cps", "15.5", "--no-upload", "--plan", "plan.json",
-                          "--app", "Chromium", "--pid", "-77", "--screen", "--no-record", "--yes",
-                          "--no-project-settings", "--no-rehearse"});
+    auto options = parse({"demo",         "--output",
+                          "/x/take.mov",  "--fps",
+                          "+24",          "--quality",
+                          "HIGH",         "--codec",
+                          "Hevc",         "--into",
+                          "vid_1",        "--at",
+                          "8.5",          "--cps",
+                          "15.5",         "--no-upload",
+                          "--plan",       "plan.json",
+                          "--app",        "Chromium",
+                          "--pid",        "-77",
+                          "--screen",     "--no-record",
+                          "--yes",        "--no-project-settings",
+                          "--no-rehearse"});
     const auto& p = options.params;
     EXPECT_EQ(p.output, "/x/take.mov");
     EXPECT_EQ(p.fps, 24);
@@ -77,6 +87,9 @@ TEST(Options, unparsableNumbersFallBackQuietly) {
     EXPECT_EQ(parse({"demo", "--fps"}).params.fps, 30);
     EXPECT_EQ(parse({"demo", "--fps", "-5"}).params.fps, -5);
     EXPECT_FALSE(parse({"demo", "--cps", "quick"}).charsPerSecond);
+    // Infinity and not-a-number are no typing speed.
+    EXPECT_FALSE(parse({"demo", "--cps", "inf"}).charsPerSecond);
+    EXPECT_FALSE(parse({"demo", "--cps", "nan"}).charsPerSecond);
     EXPECT_FALSE(parse({"demo", "--pid", "2147483648"}).params.pid);
     EXPECT_FALSE(parse({"demo", "--pid", "12x"}).params.pid);
 }
