@@ -23,6 +23,7 @@ extern "C" {
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <future>
 #include <optional>
 #include <sstream>
 #include <thread>
@@ -145,6 +146,14 @@ std::string startWindow(std::uint64_t id, const std::string& output, int fps = 3
 }
 
 using Clock = std::chrono::steady_clock;
+
+// Work asked of the main thread before it parks runs on the asking thread, and Qt
+// must live on the parked one: the steps wait for the park first.
+void waitForPark(vanto::MainThread& mainThread) {
+    std::promise<void> parked;
+    mainThread.post([&] { parked.set_value(); });
+    parked.get_future().wait();
+}
 
 } // namespace
 
@@ -573,6 +582,7 @@ TEST(RecordInProcess, ADisplayRecordingLeavesOutTheStepPanel) {
             vanto::LinuxPlatform& backend;
             ~Quit() { backend.runLoop().quit(); }
         } quit{backend};
+        waitForPark(platform.mainThread);
         platform.mainThread.run(
             [&] { hud.show(vanto::RecordingIndicator::Phase::planning, "step 1 of 3", "Click Save", 0.3); });
         waitFor(
@@ -688,6 +698,7 @@ addEventListener('keydown', e => { if (e.key === '.' && e.ctrlKey && e.altKey) d
             vanto::LinuxPlatform& backend;
             ~Quit() { backend.runLoop().quit(); }
         } quit{backend};
+        waitForPark(platform.mainThread);
         platform.mainThread.run([&] {
             hud.show(vanto::RecordingIndicator::Phase::recording, "step 1 of 2", "Accept the cookies", 0.5);
             hud.allowStopping([&] { ++stops; });
