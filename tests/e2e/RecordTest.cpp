@@ -147,6 +147,19 @@ std::string startWindow(std::uint64_t id, const std::string& output, int fps = 3
 
 using Clock = std::chrono::steady_clock;
 
+// The geometry of vanto's panel window with the title, when it is on screen.
+std::optional<Geometry> panelWindow(const std::string& title) {
+    for (auto window : clientListStacking()) {
+        auto result = runCommand({"xprop", "-id", std::to_string(window), "WM_NAME"});
+        if (result && result->output.find(title) != std::string::npos) return xwininfo(window);
+    }
+    return std::nullopt;
+}
+
+bool inside(const Geometry& area, int x, int y) {
+    return x >= area.x && y >= area.y && x < area.x + area.width && y < area.y + area.height;
+}
+
 // Work asked of the main thread before it parks runs on the asking thread, and Qt
 // must live on the parked one: the steps wait for the park first.
 void waitForPark(vanto::MainThread& mainThread) {
@@ -319,12 +332,7 @@ TEST(Record, ADisplayRecordingLeavesOutTheIndicator) {
     ASSERT_EQ(requestJSON(vanto, start.dump()), (Json{{"ok", true}}));
     std::this_thread::sleep_for(500ms);
     // Without a system tray the indicator is a small label in front of every window.
-    std::optional<Geometry> indicator;
-    for (auto window : clientListStacking()) {
-        auto result = runCommand({"xprop", "-id", std::to_string(window), "WM_NAME"});
-        if (result && result->output.find("Vanto recording indicator") != std::string::npos)
-            indicator = xwininfo(window);
-    }
+    const std::optional<Geometry> indicator = panelWindow("Vanto recording indicator");
     std::this_thread::sleep_for(1000ms);
     ASSERT_EQ(requestJSON(vanto, R"({"cmd":"stop"})", 30s).value("ok", false), true);
     ASSERT_TRUE(indicator) << "the indicator label is not on screen";
@@ -585,16 +593,7 @@ TEST(RecordInProcess, ADisplayRecordingLeavesOutTheStepPanel) {
         waitForPark(platform.mainThread);
         platform.mainThread.run(
             [&] { hud.show(vanto::RecordingIndicator::Phase::planning, "step 1 of 3", "Click Save", 0.3); });
-        waitFor(
-            [&] {
-                for (auto window : clientListStacking()) {
-                    auto result = runCommand({"xprop", "-id", std::to_string(window), "WM_NAME"});
-                    if (result && result->output.find("Vanto step panel") != std::string::npos)
-                        panel = xwininfo(window);
-                }
-                return panel.has_value();
-            },
-            10s, 200ms);
+        waitFor([&] { return (panel = panelWindow("Vanto step panel")).has_value(); }, 10s, 200ms);
         if (!panel) return;
         std::this_thread::sleep_for(500ms); // drawn
 
@@ -640,22 +639,6 @@ TEST(RecordInProcess, ADisplayRecordingLeavesOutTheStepPanel) {
 }
 
 // --- the panels ---------------------------------------------------------------
-
-namespace {
-
-std::optional<Geometry> panelWindow(const std::string& title) {
-    for (auto window : clientListStacking()) {
-        auto result = runCommand({"xprop", "-id", std::to_string(window), "WM_NAME"});
-        if (result && result->output.find(title) != std::string::npos) return xwininfo(window);
-    }
-    return std::nullopt;
-}
-
-bool inside(const Geometry& area, int x, int y) {
-    return x >= area.x && y >= area.y && x < area.x + area.width && y < area.y + area.height;
-}
-
-} // namespace
 
 // The step panel only informs: a click on it lands in the page beneath (a cookie
 // banner in the corner). The Stop control takes clicks, and Ctrl+Alt+. stops too, but
@@ -749,7 +732,7 @@ TEST(Panels, OnlyVantosOwnLinesReachThePerson) {
     const std::string output = (folder.path() / "display.mov").string();
     ASSERT_TRUE(
         vanto.write(Json{{"cmd", "start"}, {"target", {{"kind", "display"}}}, {"output", output}}.dump() + "\n"));
-    std::this_thread::sleep_for(1500ms); // the indicator is up
+    EXPECT_TRUE(waitFor([] { return panelWindow("Vanto recording indicator").has_value(); }, 10s, 200ms));
     ASSERT_TRUE(vanto.write("{\"cmd\":\"stop\"}\n"));
     vanto.closeStdin();
     const auto all = vanto.readAll(60s);
