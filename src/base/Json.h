@@ -17,8 +17,8 @@ public:
     using Error::Error;
 };
 
-// A number of the right JSON type whose value cannot be used: not finite (1e999 reads
-// as infinity), or outside the range its field allows. Its message names the key.
+// A number of the right JSON type that does not fit its field; the message names the
+// key. (The parser itself refuses a number beyond a double, such as 1e999.)
 class BadNumber : public DecodeError {
 public:
     using DecodeError::DecodeError;
@@ -37,7 +37,6 @@ double requireDouble(const nlohmann::json& object, const char* key);
 
 std::optional<std::string> optionalString(const nlohmann::json& object, const char* key);
 std::optional<bool> optionalBool(const nlohmann::json& object, const char* key);
-// Finite numbers only: an infinite one throws BadNumber.
 std::optional<double> optionalDouble(const nlohmann::json& object, const char* key);
 // Whole numbers only (3 and 3.0 both read as 3; 3.5 is the wrong type); out of range for
 // the type throws BadNumber.

@@ -44,8 +44,6 @@ TEST(Plan, decodingErrorsSpeakToThePersonAndNameTheKey) {
                               "object key - unexpected end of input; expected string literal");
     EXPECT_EQ(messageOf(R"({"steps":[{"action":"scroll","dy":1e12}]})"),
               R"("dy" must be a whole number from -2147483648 to 2147483647)");
-    EXPECT_EQ(messageOf(R"({"steps":[{"action":"wait","ms":1e999}]})"),
-              "the plan is not valid JSON: number overflow parsing '1e999'");
 }
 
 TEST(Plan, encodingWritesTheKeysInOrderAndNeverTheInMemoryFields) {

@@ -204,14 +204,6 @@ TEST_F(InputTest, scrollDeltasAddUpExactlyWhateverTheSteps) {
     }
     EXPECT_EQ(vertical, 600);
     EXPECT_EQ(horizontal, 37);
-
-    // However far a caller asks, one gesture goes 10,000 points each way.
-    events().clear();
-    input.scroll(std::numeric_limits<std::int64_t>::max(), std::numeric_limits<std::int64_t>::min(), 0);
-    wheel = ofKind(Kind::scroll);
-    ASSERT_EQ(wheel.size(), 2u);
-    EXPECT_EQ(wheel[0].vertical + wheel[1].vertical, -10000);
-    EXPECT_EQ(wheel[0].horizontal + wheel[1].horizontal, -10000);
 }
 
 TEST_F(InputTest, nothingIsPostedWithoutAccessibilityTrust) {
