@@ -107,11 +107,11 @@ std::optional<std::int64_t> optionalInt(const nlohmann::json& object, const char
 }
 
 std::optional<std::int32_t> optionalInt32(const nlohmann::json& object, const char* key) {
-    return optionalWhole<std::int32_t>(object, key, "a 32-bit whole number");
+    return optionalWhole<std::int32_t>(object, key, "a whole number");
 }
 
 std::optional<std::uint32_t> optionalUInt32(const nlohmann::json& object, const char* key) {
-    return optionalWhole<std::uint32_t>(object, key, "an unsigned 32-bit whole number");
+    return optionalWhole<std::uint32_t>(object, key, "a whole number");
 }
 
 std::optional<std::vector<std::string>> optionalStrings(const nlohmann::json& object, const char* key) {

@@ -74,8 +74,9 @@ Stage Stage::fromJSON(const nlohmann::json& object) {
     json::requireObject(object, "\"stage\"");
     Stage stage;
     if (auto browser = json::optionalString(object, "browser")) stage.browser = *browser;
-    if (auto width = json::optionalInt(object, "width")) stage.width = *width;
-    if (auto height = json::optionalInt(object, "height")) stage.height = *height;
+    // A window's size fits an int on every desktop; a larger one is a mistake in the sheet.
+    if (auto width = json::optionalInt32(object, "width")) stage.width = *width;
+    if (auto height = json::optionalInt32(object, "height")) stage.height = *height;
     return stage;
 }
 

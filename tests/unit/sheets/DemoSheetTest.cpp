@@ -131,6 +131,8 @@ TEST(DemoSheet, decodingIsStrictAboutTypesAndKinds) {
     malformed(R"({"title":"T","preconditions":["a",1],"scenes":[]})", R"("preconditions" must be an array of strings)");
     malformed(R"({"title":"T","stage":"chrome","scenes":[]})", R"("stage" must be an object)");
     malformed(R"({"title":"T","stage":{"width":"wide"},"scenes":[]})", R"(stage: "width" must be a whole number)");
+    malformed(R"({"title":"T","stage":{"height":1e12},"scenes":[]})",
+              R"(stage: "height" must be a whole number from -2147483648 to 2147483647)");
     malformed(R"({"title":"T","scenes":[{"prompt":"p"}]})", R"(scene 1: missing "name")");
     malformed(R"({"title":"T","scenes":[{"name":"a","prompt":"p"},"b"]})", "scene 2: a scene must be a JSON object");
     malformed(R"({"title":"T","scenes":[{"name":"a","kind":"Take","prompt":"p"}]})",
