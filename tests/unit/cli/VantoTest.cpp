@@ -81,26 +81,14 @@ TEST_F(VantoTest, aLineOver1MiBIsRefusedWithoutEndingTheLoop) {
     EXPECT_EQ(run.lines, (std::vector<std::string>{tooLong, cursor, tooLong, cursor}));
 }
 
-TEST_F(VantoTest, inputIsBoundedToWhatAPersonCouldDo) {
-    auto run = runMain({}, R"({"cmd":"scroll","dy":100000000,"dx":-2147483648})"
-                           "\n"
-                           R"({"cmd":"scroll","dy":1e18})"
-                           "\n"
-                           R"({"cmd":"move","to":{"x":1e999,"y":0}})"
-                           "\n");
-    ASSERT_EQ(run.lines.size(), 3u);
-    EXPECT_EQ(run.lines[0], R"({"ok":true})");
-    EXPECT_EQ(run.lines[1], R"({"ok":false,"error":"\"dy\" must be a whole number from -2147483648 to 2147483647"})");
-    EXPECT_EQ(run.lines[2],
-              R"({"ok":false,"error":"could not parse request as JSON: number overflow parsing '1e999'"})");
-    // Only the first scroll posted anything: 10,000 points each way in its 36 steps.
+TEST_F(VantoTest, aScrollGoesAtMost10000PointsEachWay) {
+    EXPECT_EQ(runMain({}, R"({"cmd":"scroll","dy":100000000,"dx":-2147483648})").lines.at(0), R"({"ok":true})");
     std::int64_t vertical = 0, horizontal = 0;
     for (const auto& event : fake.events.events) {
-        ASSERT_EQ(event.kind, fake::PostedEvent::Kind::scroll);
         vertical += event.vertical;
         horizontal += event.horizontal;
     }
-    EXPECT_EQ(fake.events.events.size(), 36u);
+    EXPECT_EQ(fake.events.events.size(), 36u); // 0.6 s at 60 steps a second
     EXPECT_EQ(vertical, -10000);
     EXPECT_EQ(horizontal, -10000);
 }
