@@ -305,7 +305,9 @@ std::optional<std::int64_t> APIClient::insertTake(const InsertParams& params, st
     auto landed = document.find("at_ms");
     if (landed == document.end() || !landed->is_number()) return std::nullopt;
     auto at = landed->get<double>();
-    if (!std::isfinite(at)) return std::nullopt;
+    // Past 2^53 a double no longer counts whole milliseconds, and far past it the
+    // conversion has no value at all: no usable landing place.
+    if (!std::isfinite(at) || std::fabs(at) > 9007199254740992.0) return std::nullopt;
     return static_cast<std::int64_t>(at);
 }
 

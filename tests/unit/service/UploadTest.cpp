@@ -379,6 +379,8 @@ TEST_F(UploadTest, placingATakeAndReadingTheClips) {
     ASSERT_EQ(inserts.size(), 3u);
     EXPECT_EQ(inserts[0].request.url, "https://api.vanto.test/api/video/vid_main/clips/insert");
     EXPECT_EQ(inserts[0].request.body, R"({"source_video_id":"vid_take","in_ms":0,"out_ms":4200,"at_ms":9000})");
+    http.answer(200, R"({"at_ms":1e300})");
+    EXPECT_EQ(api.insertTake(insert), std::nullopt) << "a landing place beyond any whole number";
 
     // With a key the service recognises a repeat, so a lost answer may be asked again.
     fake::ScriptedHttp flaky(&clock);
