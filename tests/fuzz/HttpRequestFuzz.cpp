@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string_view>
 
 namespace {
@@ -26,6 +27,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (auto request = vanto::HTTPRequest::parse(received)) {
         (void)request->contentLength();
         (void)request->isChunked();
+    }
+    for (std::size_t bound : {std::size_t(256), vanto::LoopbackServer::maxRequestBytes}) {
+        auto reading = vanto::HTTPRequest::read(received, bound);
+        if (reading.state == vanto::HTTPRequest::State::complete && !reading.request) std::abort();
     }
     // A fresh server each time: a valid callback settles it for good.
     vanto::LoopbackServer server(network, clock, origin, state);
