@@ -265,6 +265,7 @@ void Input::scroll(std::int64_t dy, std::int64_t dx, double duration, std::stop_
     double previous = 0;
     double vertical = -static_cast<double>(std::clamp(dy, -longestScroll, longestScroll));
     double horizontal = static_cast<double>(std::clamp(dx, -longestScroll, longestScroll));
+    sink_.beginScrollGesture();
     for (int i = 1; i <= steps; ++i) {
         double f = i == steps ? 1.0 : eased(static_cast<double>(i) / steps);
         auto dv = std::trunc(f * vertical) - std::trunc(previous * vertical);

@@ -39,6 +39,9 @@ public:
     // A pixel scroll of wheel 1 (vertical) and wheel 2 (horizontal), signed as a scroll
     // wheel reports them: a negative vertical amount moves towards the end of the content.
     virtual void postScroll(std::int32_t vertical, std::int32_t horizontal) = 0;
+    // The scrolls posted from here on are one new gesture, owing nothing to the last one.
+    // Sinks that post pixel amounts as they come need not care.
+    virtual void beginScrollGesture() {}
 
     // A key event delivered to one process only.
     virtual void postKeyToProcess(std::int32_t pid, std::uint16_t virtualKey, bool down, std::uint64_t flags) = 0;

@@ -63,8 +63,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "input_bench: no X display\n");
         return 1;
     }
-    vanto::SystemClock clock;
-    vanto::LinuxEventSink sink(display, clock);
+    vanto::LinuxEventSink sink(display);
     vanto::LinuxPointer pointer(display);
     constexpr std::uint16_t keyA = 0;
 

@@ -551,16 +551,25 @@ TEST(InputGtk, EachScrollComesToWholeWheelClicksOfItsOwn) {
     const Box rows = app.place("Rows");
     ASSERT_EQ(vanto.request(pointRequest("move", rows.centerX(), rows.centerY(), R"(,"duration":0.1)")), ok);
     app.eventsUntilQuiet();
-    auto clicksOf = [&](const std::string& request) {
-        EXPECT_EQ(vanto.request(request), ok);
+    auto wheelClicks = [&] {
         int clicks = 0;
         for (const Json& e : app.eventsUntilQuiet())
             if (e["event"] == "wheel") clicks += e["direction"] == "down" ? 1 : -1;
         return clicks;
     };
+    auto clicksOf = [&](const std::string& request) {
+        EXPECT_EQ(vanto.request(request), ok);
+        return wheelClicks();
+    };
     EXPECT_EQ(clicksOf(R"({"cmd":"scroll","dy":30,"duration":0.2})"), 1);
     EXPECT_EQ(clicksOf(R"({"cmd":"scroll","dy":170,"duration":0.2})"), 1);
     EXPECT_EQ(clicksOf(R"({"cmd":"scroll","dy":-250})"), -2);
+
+    // Two short scrolls sent together are two gestures, however close in time.
+    vanto.sendRaw("{\"cmd\":\"scroll\",\"dy\":30}\n{\"cmd\":\"scroll\",\"dy\":30}\n");
+    EXPECT_EQ(vanto.answer(), ok);
+    EXPECT_EQ(vanto.answer(), ok);
+    EXPECT_EQ(wheelClicks(), 2);
 }
 
 // --- a page in Chromium ----------------------------------------------------------
@@ -610,8 +619,7 @@ TEST(InputSink, AChordForOneProcessReachesThatProcessOnly) {
     keyboard.click(name.centerX(), name.centerY());
 
     vanto::X11Display display;
-    vanto::SystemClock clock;
-    vanto::LinuxEventSink sink(display, clock);
+    vanto::LinuxEventSink sink(display);
     constexpr std::uint16_t keyN = 45;
     // A process without a window gets nothing, and nothing lands elsewhere.
     sink.postKeyToProcess(static_cast<std::int32_t>(::getpid()), keyN, true, vanto::modifier::command);

@@ -228,8 +228,8 @@ struct LinuxEventSink::Loan {
     int down = 0;
 };
 
-LinuxEventSink::LinuxEventSink(X11Display& display, Clock& clock)
-    : display_(display), clock_(clock), returner_([this](std::stop_token stop) { returnIdleLoans(stop); }) {}
+LinuxEventSink::LinuxEventSink(X11Display& display)
+    : display_(display), returner_([this](std::stop_token stop) { returnIdleLoans(stop); }) {}
 
 LinuxEventSink::~LinuxEventSink() {
     returner_.request_stop();
@@ -451,12 +451,6 @@ std::int64_t LinuxEventSink::Wheel::step(std::int64_t pixels) {
 // wheels report it.
 void LinuxEventSink::postScroll(std::int32_t vertical, std::int32_t horizontal) {
     std::lock_guard guard(mutex_);
-    const double now = clock_.now();
-    if (!lastScroll_ || now - *lastScroll_ >= gesturePause) {
-        vertical_ = {};
-        horizontal_ = {};
-    }
-    lastScroll_ = now;
     const std::int64_t verticalClicks = vertical_.step(vertical);
     const std::int64_t horizontalClicks = horizontal_.step(horizontal);
     if (verticalClicks == 0 && horizontalClicks == 0) return;
@@ -466,6 +460,12 @@ void LinuxEventSink::postScroll(std::int32_t vertical, std::int32_t horizontal) 
         wheelClicks(display, horizontalClicks, 6, 7);
         XFlush(display);
     });
+}
+
+void LinuxEventSink::beginScrollGesture() {
+    std::lock_guard guard(mutex_);
+    vertical_ = {};
+    horizontal_ = {};
 }
 
 // XTest cannot address one process: keys go to whichever window has the focus. So the

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "platform/Clock.h"
 #include "platform/EventSink.h"
 
 #include <condition_variable>
@@ -35,11 +34,8 @@ public:
     // to the nearest whole number of clicks, and to at least one when it moves at
     // all; nothing is carried from one gesture into another.
     static constexpr int pointsPerWheelClick = 120;
-    // Scroll events closer together than this belong to one gesture: a smooth scroll
-    // is posted in steps at most a sixtieth of a second apart.
-    static constexpr double gesturePause = 0.2;
 
-    LinuxEventSink(X11Display& display, Clock& clock);
+    explicit LinuxEventSink(X11Display& display);
     ~LinuxEventSink() override;
     LinuxEventSink(const LinuxEventSink&) = delete;
     LinuxEventSink& operator=(const LinuxEventSink&) = delete;
@@ -49,6 +45,7 @@ public:
                  const std::optional<std::string>& text) override;
     void postFlagsChanged(std::uint16_t virtualKey, std::uint64_t flags) override;
     void postScroll(std::int32_t vertical, std::int32_t horizontal) override;
+    void beginScrollGesture() override;
     void postKeyToProcess(std::int32_t pid, std::uint16_t virtualKey, bool down, std::uint64_t flags) override;
 
 private:
@@ -71,7 +68,6 @@ private:
     void returnIdleLoans(std::stop_token stop);
 
     X11Display& display_;
-    Clock& clock_;
     std::mutex mutex_; // everything below; taken before the display's lock
     std::vector<Held> held_;
     std::vector<Loan> loans_;
@@ -79,7 +75,6 @@ private:
     std::uint64_t loanChanges_ = 0;
     Wheel vertical_;
     Wheel horizontal_;
-    std::optional<double> lastScroll_; // when the current gesture's latest step came
     bool xtestPresent_ = false;
     std::jthread returner_; // gives idle keycodes back; started last
 };

@@ -48,7 +48,7 @@ struct LinuxPlatform::Parts {
     LinuxProcesses processes;
     LinuxPermissions permissions{display};
     LinuxPaths paths;
-    LinuxEventSink events{display, clock};
+    LinuxEventSink events{display};
     LinuxKeyListener keys;
     AtspiAccessibility accessibility{display, permissions, processes, clock};
     X11Capture capture{display, windows, clock};
