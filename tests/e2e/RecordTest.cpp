@@ -168,6 +168,21 @@ void waitForPark(vanto::MainThread& mainThread) {
     parked.get_future().wait();
 }
 
+// The panels live on the process's main thread, as in the program: steps run on a
+// thread of their own while this one serves as the main thread until they end.
+void onPanelsThread(vanto::LinuxPlatform& backend, vanto::Platform& platform, const std::function<void()>& steps) {
+    std::thread worker([&] {
+        struct Quit {
+            vanto::LinuxPlatform& backend;
+            ~Quit() { backend.runLoop().quit(); }
+        } quit{backend};
+        waitForPark(platform.mainThread);
+        steps();
+    });
+    backend.runLoop().park();
+    worker.join();
+}
+
 } // namespace
 
 TEST(Record, AWindowWhileMovingClickingAndTyping) {
@@ -567,8 +582,6 @@ TEST(RecordInProcess, EventsCarryPositionsInTheRecordedAreaOnlyForDisplayRecordi
     EXPECT_FALSE(events[0].at) << "a window recording's event has a position";
 }
 
-// The panels live on the process's main thread, as in the program: the test's steps
-// run on a thread of their own while this one serves as the main thread.
 TEST(RecordInProcess, ADisplayRecordingLeavesOutTheStepPanel) {
     TempDir folder("vanto-e2e-record");
     auto page = showPage(folder, "Panel page", colourPage("", "#20a040"), 1440, 900);
@@ -585,12 +598,7 @@ TEST(RecordInProcess, ADisplayRecordingLeavesOutTheStepPanel) {
 
     std::vector<Picture> whole, alone;
     std::optional<Geometry> panel, geometry;
-    std::thread steps([&] {
-        struct Quit {
-            vanto::LinuxPlatform& backend;
-            ~Quit() { backend.runLoop().quit(); }
-        } quit{backend};
-        waitForPark(platform.mainThread);
+    onPanelsThread(backend, platform, [&] {
         platform.mainThread.run(
             [&] { hud.show(vanto::RecordingIndicator::Phase::planning, "step 1 of 3", "Click Save", 0.3); });
         waitFor([&] { return (panel = panelWindow("Vanto step panel")).has_value(); }, 10s, 200ms);
@@ -617,8 +625,6 @@ TEST(RecordInProcess, ADisplayRecordingLeavesOutTheStepPanel) {
         whole = decodeMovie(display.output.string());
         alone = decodeMovie(window.output.string());
     });
-    backend.runLoop().park();
-    steps.join();
 
     ASSERT_TRUE(panel) << "the step panel is not on screen";
     ASSERT_TRUE(geometry);
@@ -676,12 +682,7 @@ addEventListener('keydown', e => { if (e.key === '.' && e.ctrlKey && e.altKey) d
     auto platform = backend.platform();
     vanto::StepHUD hud(platform.ui);
     std::atomic<int> stops = 0;
-    std::thread steps([&] {
-        struct Quit {
-            vanto::LinuxPlatform& backend;
-            ~Quit() { backend.runLoop().quit(); }
-        } quit{backend};
-        waitForPark(platform.mainThread);
+    onPanelsThread(backend, platform, [&] {
         platform.mainThread.run([&] {
             hud.show(vanto::RecordingIndicator::Phase::recording, "step 1 of 2", "Accept the cookies", 0.5);
             hud.allowStopping([&] { ++stops; });
@@ -720,8 +721,6 @@ addEventListener('keydown', e => { if (e.key === '.' && e.ctrlKey && e.altKey) d
         EXPECT_NE(waitForWindow(vanto, "Chord 2"), 0u) << "the chord stayed taken";
         EXPECT_EQ(stops, 11);
     });
-    backend.runLoop().park();
-    steps.join();
 }
 
 // Qt's own warnings (no XDG_RUNTIME_DIR for root, say) stay out of what vanto writes.
