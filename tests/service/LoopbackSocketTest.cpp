@@ -265,11 +265,14 @@ private:
 
 TEST(CurlOverLoopback, theTimeOutIsOnSilenceSoASlowSteadyAnswerStillArrives) {
     CurlHttp http;
-    PacedServer steady("0123456789", std::chrono::milliseconds(300), false);
+    // A byte every quarter second for four seconds, against a two-second time-out: curl
+    // samples its speed about once a second, so a shorter time-out would judge a slow
+    // machine's first sample rather than the steady answer.
+    PacedServer steady("0123456789abcdef", std::chrono::milliseconds(250), false);
     Http::Request request;
     request.url = steady.url();
-    request.timeout = 1; // far less than the whole answer takes
-    EXPECT_EQ(http.send(request).body, "0123456789");
+    request.timeout = 2; // far less than the whole answer takes
+    EXPECT_EQ(http.send(request).body, "0123456789abcdef");
 
     PacedServer silent("never sent", std::chrono::milliseconds(0), true);
     request.url = silent.url();
