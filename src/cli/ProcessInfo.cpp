@@ -65,12 +65,6 @@ std::string responsibleName(Processes& processes) {
     return "the application running vanto";
 }
 
-bool runsThisProgram(Processes& processes, std::int32_t pid) {
-    if (pid == processes.currentPID()) return true;
-    const auto theirs = processes.executablePath(pid);
-    return theirs && !theirs->empty() && theirs == processes.executablePath(processes.currentPID());
-}
-
 std::set<std::int32_t> ancestorPIDs(Processes& processes) {
     std::set<std::int32_t> pids{processes.currentPID()};
     walkParents(processes, 12, [&](std::int32_t parent) {

@@ -19,10 +19,6 @@ std::optional<std::int32_t> responsiblePID(Processes& processes);
 // That ancestor's application name, else $TERM_PROGRAM, else a generic phrase.
 std::string responsibleName(Processes& processes);
 
-// Whether pid runs this program: it is this process, or another started from the
-// same executable file (another copy of this build, say), with or without a bundle.
-bool runsThisProgram(Processes& processes, std::int32_t pid);
-
 // This process and up to 12 ancestors.
 std::set<std::int32_t> ancestorPIDs(Processes& processes);
 

@@ -2,7 +2,6 @@
 
 #include "base/Text.h"
 #include "capture/RecorderError.h"
-#include "cli/ProcessInfo.h"
 
 #include <algorithm>
 #include <cmath>
@@ -387,7 +386,12 @@ std::vector<AXElement> AXResolver::walk(const AXRef& root) {
 // ---- process and point queries ----
 
 bool AXResolver::isSelf(std::int32_t pid) {
-    if (pid == ourselves_ || ProcessInfo::runsThisProgram(processes_, pid)) return true;
+    if (pid == ourselves_) return true;
+    // Another process started from the same executable file (another copy of this
+    // build, say) is this program too, bundle or not.
+    const auto executable = processes_.executablePath(pid);
+    if (executable && !executable->empty() && executable == processes_.executablePath(processes_.currentPID()))
+        return true;
     const auto own = processes_.bundleIdentifier();
     if (!own) return false;
     const auto theirs = ax_.bundleIdentifier(pid);

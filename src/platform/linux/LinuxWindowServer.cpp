@@ -310,10 +310,10 @@ std::optional<std::int64_t> clientPID(Display* display, Window window) {
     if (!XResQueryExtension(display, &eventBase, &errorBase) || !XResQueryVersion(display, &major, &minor) ||
         major < 1 || (major == 1 && minor < 2))
         return std::nullopt;
-    XResClientIdSpec spec{window, XRES_CLIENT_ID_PID_MASK};
+    XResClientIdSpec wanted{window, XRES_CLIENT_ID_PID_MASK};
     long count = 0;
     XResClientIdValue* values = nullptr;
-    if (XResQueryClientIds(display, 1, &spec, &count, &values) != Success) return std::nullopt;
+    if (XResQueryClientIds(display, 1, &wanted, &count, &values) != Success) return std::nullopt;
     std::optional<std::int64_t> pid;
     for (long i = 0; i < count; ++i)
         if (XResGetClientIdType(&values[i]) == XRES_CLIENT_ID_PID) {
