@@ -1,7 +1,7 @@
 #include "agent/PlanSteps.h"
 
 #include "base/Text.h"
-#include "targets/AXResolver.h"
+#include "targets/AXRanking.h"
 
 #include <map>
 
@@ -50,7 +50,7 @@ std::vector<Step> numbered(std::vector<Step> steps) {
             key = "back";
         else
             continue;
-        step.occurrence = ++counts[AXResolver::normalise(key)];
+        step.occurrence = ++counts[AXRanking::normalise(key)];
     }
     return steps;
 }

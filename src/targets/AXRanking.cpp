@@ -1,6 +1,7 @@
 // Search and ranking: which elements of a snapshot answer to a step's words, best first.
 
-#include "targets/AXResolver.h"
+#include "targets/AXRanking.h"
+#include "targets/AXRoles.h"
 
 #include "base/Numbers.h"
 #include "base/Text.h"
@@ -134,14 +135,14 @@ const std::array<std::vector<std::string>, 9>& synonymGroups() {
 // A normalised query with what depends on it alone worked out once.
 struct Query {
     explicit Query(std::string normalised)
-        : text(std::move(normalised)), words(AXResolver::wordsOf(text)), variants(AXResolver::synonymVariants(text)) {}
+        : text(std::move(normalised)), words(AXRanking::wordsOf(text)), variants(AXRanking::synonymVariants(text)) {}
     std::string text;
     std::set<std::string> words;
     std::vector<std::string> variants;
 };
 
 std::optional<int> scoreAgainst(const AXElement& element, const Query& query) {
-    const std::string t = AXResolver::normalise(element.text);
+    const std::string t = AXRanking::normalise(element.text);
     const std::string& q = query.text;
     if (t == q) return 0;
     if (t.starts_with(q)) return 1;
@@ -152,14 +153,14 @@ std::optional<int> scoreAgainst(const AXElement& element, const Query& query) {
     for (const auto& variant : query.variants)
         if (containsText(t, variant)) return 4;
     if (!element.alt.empty()) {
-        const std::string a = AXResolver::normalise(element.alt);
+        const std::string a = AXRanking::normalise(element.alt);
         if (!a.empty() && containsText(a, q)) return 5;
     }
     return std::nullopt;
 }
 
 bool isActionable(const AXElement& element) {
-    return AXResolver::actionableRoles().contains(element.role);
+    return AXRoles::actionable().contains(element.role);
 }
 
 std::vector<AXElement> firstOf(std::vector<AXElement> elements, std::int64_t limit) {
@@ -181,7 +182,7 @@ double area(const AXElement& element) {
 
 } // namespace
 
-std::string AXResolver::normalise(std::string_view text) {
+std::string AXRanking::normalise(std::string_view text) {
     if (isASCII(text)) {
         // One pass for plain ASCII, the common case, giving what the general path gives.
         std::string words;
@@ -205,7 +206,7 @@ std::string AXResolver::normalise(std::string_view text) {
     return text::asciiLower(text::trimWhitespaceAndNewlines(fold));
 }
 
-std::set<std::string> AXResolver::wordsOf(std::string_view text) {
+std::set<std::string> AXRanking::wordsOf(std::string_view text) {
     std::set<std::string> words;
     std::size_t from = 0;
     while (from <= text.size()) {
@@ -216,7 +217,7 @@ std::set<std::string> AXResolver::wordsOf(std::string_view text) {
     return words;
 }
 
-std::vector<std::string> AXResolver::synonymVariants(const std::string& query) {
+std::vector<std::string> AXRanking::synonymVariants(const std::string& query) {
     std::vector<std::string> variants;
     for (const auto& group : synonymGroups()) {
         std::vector<const std::string*> present;
@@ -232,11 +233,11 @@ std::vector<std::string> AXResolver::synonymVariants(const std::string& query) {
     return variants;
 }
 
-std::optional<int> AXResolver::score(const AXElement& element, const std::string& query) {
+std::optional<int> AXRanking::score(const AXElement& element, const std::string& query) {
     return scoreAgainst(element, Query(query));
 }
 
-std::vector<AXResolver::Scored> AXResolver::redundant(const std::vector<Scored>& pairs) {
+std::vector<AXRanking::Scored> AXRanking::redundant(const std::vector<Scored>& pairs) {
     std::set<std::string> actionableTexts;
     for (const auto& [element, score] : pairs)
         if (isActionable(element)) actionableTexts.insert(normalise(element.text));
@@ -247,7 +248,7 @@ std::vector<AXResolver::Scored> AXResolver::redundant(const std::vector<Scored>&
     return kept;
 }
 
-std::vector<AXElement> AXResolver::ordered(const std::vector<AXElement>& elements, std::optional<std::int64_t> nth) {
+std::vector<AXElement> AXRanking::ordered(const std::vector<AXElement>& elements, std::optional<std::int64_t> nth) {
     std::vector<AXElement> sorted = elements;
     std::stable_sort(sorted.begin(), sorted.end(),
                      [](const AXElement& a, const AXElement& b) { return a.y != b.y ? a.y < b.y : a.x < b.x; });
@@ -258,7 +259,7 @@ std::vector<AXElement> AXResolver::ordered(const std::vector<AXElement>& element
     return {sorted[static_cast<std::size_t>(index)]};
 }
 
-std::vector<AXElement> AXResolver::clip(const std::vector<AXElement>& elements, std::optional<Rect> to) {
+std::vector<AXElement> AXRanking::clip(const std::vector<AXElement>& elements, std::optional<Rect> to) {
     if (!to || to->width < 100 || to->height < 100) return elements;
     std::vector<AXElement> kept;
     for (const auto& element : elements) {
@@ -284,10 +285,10 @@ std::vector<AXElement> AXResolver::clip(const std::vector<AXElement>& elements, 
     return kept;
 }
 
-std::vector<AXElement> AXResolver::rank(const std::vector<AXElement>& elements, const FindParams& params) {
+std::vector<AXElement> AXRanking::rank(const std::vector<AXElement>& elements, const FindParams& params) {
     std::vector<AXElement> filtered;
     if (params.role && !params.role->empty()) {
-        const auto wanted = roles(*params.role);
+        const auto wanted = AXRoles::forWord(*params.role);
         for (const auto& element : elements)
             if (wanted.contains(text::asciiLower(element.role))) filtered.push_back(element);
     }

@@ -10,6 +10,7 @@
 #include "platform/linux/LinuxPermissions.h"
 #include "platform/linux/LinuxProcesses.h"
 #include "platform/linux/LinuxWindowServer.h"
+#include "targets/AXRanking.h"
 #include "targets/AXResolver.h"
 
 #include <fcntl.h>
@@ -195,9 +196,9 @@ void benchPage(const fs::path& folder, int groups, const std::string& query, boo
     for (int run = 0; run < 7; ++run) {
         vanto::AXResolver::Snapshot taken;
         std::vector<vanto::AXElement> ranked;
-        const double snap = timed([&] { taken = resolver.snapshot(params); });
-        const double rank = timed(
-            [&] { ranked = vanto::AXResolver::rank(vanto::AXResolver::clip(taken.elements, taken.clip), params); });
+        const double snap = timed([&] { taken = resolver.reader().snapshot(params); });
+        const double rank =
+            timed([&] { ranked = vanto::AXRanking::rank(vanto::AXRanking::clip(taken.elements, taken.clip), params); });
         snapshots.push_back(snap);
         ranks.push_back(rank);
         totals.push_back(snap + rank);
@@ -229,7 +230,7 @@ void benchFakeRank() {
     std::vector<double> times;
     std::size_t found = 0;
     for (int run = 0; run < 51; ++run)
-        times.push_back(timed([&] { found = vanto::AXResolver::rank(elements, params).size(); }));
+        times.push_back(timed([&] { found = vanto::AXRanking::rank(elements, params).size(); }));
     std::printf("rank of 6000 scripted elements: %.3f ms (median of 51, %zu matches)\n", median(times) * 1000, found);
 }
 

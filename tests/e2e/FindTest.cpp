@@ -154,8 +154,8 @@ TEST_F(ChromiumPage, BackendReadsThePageAddressAndFocus) {
     vanto::LinuxPlatform backend;
     auto platform = backend.platform();
     vanto::AXResolver resolver(platform.accessibility, platform.processes, platform.clock);
-    EXPECT_EQ(resolver.pageURL(chromium->pid()), url);
-    const auto area = resolver.webArea(chromium->pid());
+    EXPECT_EQ(resolver.reader().pageURL(chromium->pid()), url);
+    const auto area = resolver.reader().webArea(chromium->pid());
     ASSERT_TRUE(area);
     EXPECT_GE(area->x, left);
     EXPECT_GT(area->width, 600);
@@ -166,16 +166,17 @@ TEST_F(ChromiumPage, BackendReadsThePageAddressAndFocus) {
     std::optional<vanto::Focus> focus;
     EXPECT_TRUE(waitFor(
         [&] {
-            focus = resolver.focused(chromium->pid());
+            focus = resolver.reader().focused(chromium->pid());
             return focus && focus->role == "AXTextField";
         },
         10s, 200ms));
     ASSERT_TRUE(focus);
     EXPECT_TRUE(focus->inPage);
     EXPECT_EQ(static_cast<int>(focus->frame.x), email["x"].get<int>());
-    EXPECT_TRUE(resolver.hits(*vanto::AXElement::withFrame("AXTextField", "Email address", focus->frame.x,
-                                                           focus->frame.y, focus->frame.width, focus->frame.height),
-                              {focus->frame.x + 5, focus->frame.y + 5}, chromium->pid()));
+    EXPECT_TRUE(
+        resolver.reader().hits(*vanto::AXElement::withFrame("AXTextField", "Email address", focus->frame.x,
+                                                            focus->frame.y, focus->frame.width, focus->frame.height),
+                               {focus->frame.x + 5, focus->frame.y + 5}, chromium->pid()));
 }
 
 // Toggle buttons and switches answer to "toggle" and "switch" as switches, and their

@@ -22,7 +22,7 @@ protected:
         window = ax.addWindow(app, "Main", Rect{100, 100, 800, 600});
     }
 
-    std::vector<AXElement> walkWindow() { return resolver.walk(FakeAccessibility::ref(window)); }
+    std::vector<AXElement> walkWindow() { return reader.walk(FakeAccessibility::ref(window)); }
 
     std::vector<std::string> texts(const std::vector<AXElement>& elements) {
         std::vector<std::string> result;
@@ -42,6 +42,8 @@ protected:
     fake::FakePlatform desktop;
     FakeAccessibility ax;
     AXResolver resolver{ax, desktop.processes, desktop.clock};
+    AXReader& reader = resolver.reader();
+    AXWindows& windows = resolver.windows();
     FakeAXNodePtr app;
     FakeAXNodePtr window;
 };
@@ -144,19 +146,19 @@ TEST_F(AXResolverTest, InPageHoldsUnderAWebAreaIncludingItself) {
     EXPECT_FALSE(listed[4].inPage);
 
     auto link = FakeAccessibility::ref(group->children.front());
-    EXPECT_TRUE(resolver.isUnderWebContent(link));
-    EXPECT_FALSE(resolver.isUnderWebContent(FakeAccessibility::ref(window->children.front())));
+    EXPECT_TRUE(reader.isUnderWebContent(link));
+    EXPECT_FALSE(reader.isUnderWebContent(FakeAccessibility::ref(window->children.front())));
 }
 
 TEST_F(AXResolverTest, SnapshotWithoutContentIsTakenSevenTimesAQuarterSecondApart) {
     window->add("AXButton", "OK", Rect{110, 110, 40, 20});
     const double start = desktop.clock.now();
-    const auto taken = resolver.snapshot(Params{.pid = appPID});
+    const auto taken = reader.snapshot(Params{.pid = appPID});
     EXPECT_EQ(ax.readsOf(window, ax::children), 7);
     EXPECT_EQ(desktop.clock.sleeps(), 6);
     EXPECT_DOUBLE_EQ(desktop.clock.now() - start, 1.5);
     EXPECT_EQ(texts(taken.elements), (std::vector<std::string>{"Main", "OK"}));
-    EXPECT_FALSE(resolver.sawWebContent());
+    EXPECT_FALSE(reader.sawWebContent());
     // Clipped to the focused window.
     EXPECT_EQ(taken.clip, (Rect{100, 100, 800, 600}));
 }
@@ -167,11 +169,11 @@ TEST_F(AXResolverTest, SnapshotStopsRetryingOnceContentAppears) {
         if (node == window && attribute == ax::children && ++walks == 3)
             window->add("AXStaticText", "Loaded", Rect{120, 120, 80, 20});
     };
-    const auto taken = resolver.snapshot(Params{.pid = appPID});
+    const auto taken = reader.snapshot(Params{.pid = appPID});
     EXPECT_EQ(walks, 3);
     EXPECT_EQ(desktop.clock.sleeps(), 2);
     EXPECT_EQ(texts(taken.elements), (std::vector<std::string>{"Main", "Loaded"}));
-    EXPECT_TRUE(resolver.sawWebContent());
+    EXPECT_TRUE(reader.sawWebContent());
 }
 
 TEST_F(AXResolverTest, SnapshotPreparesTheApplicationAndChoosesItsRoot) {
@@ -180,7 +182,7 @@ TEST_F(AXResolverTest, SnapshotPreparesTheApplicationAndChoosesItsRoot) {
     other->add("AXLink", "Elsewhere", Rect{1010, 110, 40, 20});
     ax.refusedWrites = {ax::enhancedUserInterface};
 
-    auto taken = resolver.snapshot(Params{.pid = appPID});
+    auto taken = reader.snapshot(Params{.pid = appPID});
     EXPECT_EQ(texts(taken.elements), (std::vector<std::string>{"Main", "Inside"}));
     EXPECT_EQ(ax.timeouts[app.get()], 2.0);
     ASSERT_GE(ax.writes.size(), 2u);
@@ -188,50 +190,50 @@ TEST_F(AXResolverTest, SnapshotPreparesTheApplicationAndChoosesItsRoot) {
     EXPECT_EQ(ax.writes[1].attribute, ax::manualAccessibility);
     EXPECT_EQ(ax.writes[1].value, AXValue(true));
 
-    taken = resolver.snapshot(Params{.pid = appPID, .unclipped = true});
+    taken = reader.snapshot(Params{.pid = appPID, .unclipped = true});
     EXPECT_EQ(taken.clip, std::nullopt);
-    taken = resolver.snapshot(Params{.pid = appPID, .allWindows = true});
+    taken = reader.snapshot(Params{.pid = appPID, .allWindows = true});
     EXPECT_EQ(taken.clip, std::nullopt);
     EXPECT_EQ(texts(taken.elements), (std::vector<std::string>{"Main", "Inside", "Other", "Elsewhere"}));
 
     app->focusedWindow.reset();
-    taken = resolver.snapshot(Params{.pid = appPID});
+    taken = reader.snapshot(Params{.pid = appPID});
     EXPECT_EQ(taken.clip, std::nullopt);
     EXPECT_EQ(taken.elements.size(), 4u);
 }
 
 TEST_F(AXResolverTest, SnapshotRefusesItselfUntrustedAndNoApplication) {
-    EXPECT_EQ(errorOf([&] { resolver.snapshot(Params{.pid = desktop.processes.self}); }),
+    EXPECT_EQ(errorOf([&] { reader.snapshot(Params{.pid = desktop.processes.self}); }),
               "Vanto cannot drive Vanto; name the app the demo is about");
     // Another copy of this build, run from the same file, without any bundle.
     desktop.processes.table[desktop.processes.self].path = "/home/dev/vanto/build/vanto";
     desktop.processes.table[778].path = "/home/dev/vanto/build/vanto";
     desktop.processes.table[appPID].path = "/usr/lib/chromium/chromium";
-    EXPECT_EQ(errorOf([&] { resolver.snapshot(Params{.pid = 778}); }),
+    EXPECT_EQ(errorOf([&] { reader.snapshot(Params{.pid = 778}); }),
               "Vanto cannot drive Vanto; name the app the demo is about");
-    EXPECT_FALSE(resolver.isSelf(appPID));
+    EXPECT_FALSE(resolver.access().isSelf(appPID));
     desktop.processes.bundleID = "vanto.appimage";
     ax.bundleIDs[777] = "vanto.appimage";
-    EXPECT_EQ(errorOf([&] { resolver.snapshot(Params{.pid = 777}); }),
+    EXPECT_EQ(errorOf([&] { reader.snapshot(Params{.pid = 777}); }),
               "Vanto cannot drive Vanto; name the app the demo is about");
-    EXPECT_FALSE(resolver.isSelf(appPID));
+    EXPECT_FALSE(resolver.access().isSelf(appPID));
 
-    EXPECT_EQ(errorOf([&] { resolver.snapshot(Params{}); }), "missing required field: pid");
+    EXPECT_EQ(errorOf([&] { reader.snapshot(Params{}); }), "missing required field: pid");
     ax.trusted = false;
     const std::string denied = "accessibility permission required to post input events; send "
                                "{\"cmd\":\"permissions\",\"prompt\":true} to request it";
-    EXPECT_EQ(errorOf([&] { resolver.snapshot(Params{}); }), denied);
-    EXPECT_EQ(errorOf([&] { resolver.snapshot(Params{.pid = appPID}); }), denied);
-    EXPECT_EQ(errorOf([&] { resolver.focused(appPID); }), denied);
-    EXPECT_EQ(errorOf([&] { resolver.pageURL(appPID); }), denied);
-    EXPECT_EQ(errorOf([&] { resolver.value(Point{1, 1}, appPID); }), denied);
+    EXPECT_EQ(errorOf([&] { reader.snapshot(Params{}); }), denied);
+    EXPECT_EQ(errorOf([&] { reader.snapshot(Params{.pid = appPID}); }), denied);
+    EXPECT_EQ(errorOf([&] { reader.focused(appPID); }), denied);
+    EXPECT_EQ(errorOf([&] { reader.pageURL(appPID); }), denied);
+    EXPECT_EQ(errorOf([&] { reader.value(Point{1, 1}, appPID); }), denied);
 
     ax.trusted = true;
     ax.frontmost = appPID;
     window->add("AXHeading", "Welcome", Rect{110, 110, 80, 20});
-    EXPECT_EQ(resolver.resolvePID(std::nullopt), appPID);
-    EXPECT_EQ(resolver.resolvePID(42), 42);
-    EXPECT_EQ(texts(resolver.snapshot(Params{}).elements), (std::vector<std::string>{"Main", "Welcome"}));
+    EXPECT_EQ(resolver.access().resolvePID(std::nullopt), appPID);
+    EXPECT_EQ(resolver.access().resolvePID(42), 42);
+    EXPECT_EQ(texts(reader.snapshot(Params{}).elements), (std::vector<std::string>{"Main", "Welcome"}));
 }
 
 TEST_F(AXResolverTest, FindClipsToTheWindowThenRanks) {
@@ -246,20 +248,20 @@ TEST_F(AXResolverTest, FindClipsToTheWindowThenRanks) {
 }
 
 TEST_F(AXResolverTest, FocusedElementAndItsPage) {
-    EXPECT_EQ(resolver.focused(appPID), std::nullopt);
+    EXPECT_EQ(reader.focused(appPID), std::nullopt);
     auto web = window->add("AXWebArea", "Page", Rect{100, 150, 800, 550});
     auto field = web->add("AXTextField", "Name", Rect{200, 200, 200, 30});
     field->set(ax::value, std::string("Ada"));
     app->focusedElement = field;
-    EXPECT_EQ(resolver.focused(appPID), (Focus{"AXTextField", "Ada", Rect{200, 200, 200, 30}, true}));
+    EXPECT_EQ(reader.focused(appPID), (Focus{"AXTextField", "Ada", Rect{200, 200, 200, 30}, true}));
     auto bare = window->add("AXButton");
     app->focusedElement = bare;
-    EXPECT_EQ(resolver.focused(appPID), (Focus{"AXButton", "", Rect{}, false}));
+    EXPECT_EQ(reader.focused(appPID), (Focus{"AXButton", "", Rect{}, false}));
 }
 
 TEST_F(AXResolverTest, PageURLAndWebAreaSearchBreadthFirst) {
-    EXPECT_EQ(resolver.pageURL(appPID), std::nullopt);
-    EXPECT_EQ(resolver.webArea(appPID), std::nullopt);
+    EXPECT_EQ(reader.pageURL(appPID), std::nullopt);
+    EXPECT_EQ(reader.webArea(appPID), std::nullopt);
     auto toolbar = window->add("AXGroup");
     auto deep = toolbar->add("AXGroup")->add("AXWebArea", "Ad", Rect{0, 0, 10, 10});
     deep->set(ax::url, AXURL{"https://ads.example/"});
@@ -267,17 +269,17 @@ TEST_F(AXResolverTest, PageURLAndWebAreaSearchBreadthFirst) {
     auto web = content->add("AXWebArea", "Page", Rect{100, 150, 800, 550});
     web->set(ax::url, AXURL{"file:///tmp/page.html"});
     // Breadth first: the shallower web area wins over the earlier, deeper one.
-    EXPECT_EQ(resolver.pageURL(appPID), "file:///tmp/page.html");
-    EXPECT_EQ(resolver.webArea(appPID), (Rect{100, 150, 800, 550}));
+    EXPECT_EQ(reader.pageURL(appPID), "file:///tmp/page.html");
+    EXPECT_EQ(reader.webArea(appPID), (Rect{100, 150, 800, 550}));
     web->set(ax::url, std::string("file:///tmp/page.html")); // a string is not a URL
-    EXPECT_EQ(resolver.pageURL(appPID), std::nullopt);
+    EXPECT_EQ(reader.pageURL(appPID), std::nullopt);
 
     // Without a focused window the web area is still found from the first window.
     app->focusedWindow.reset();
-    EXPECT_EQ(resolver.webArea(appPID), (Rect{100, 150, 800, 550}));
-    EXPECT_EQ(resolver.pageURL(appPID), std::nullopt);
+    EXPECT_EQ(reader.webArea(appPID), (Rect{100, 150, 800, 550}));
+    EXPECT_EQ(reader.pageURL(appPID), std::nullopt);
     ax.trusted = false;
-    EXPECT_EQ(resolver.webArea(appPID), std::nullopt);
+    EXPECT_EQ(reader.webArea(appPID), std::nullopt);
 }
 
 TEST_F(AXResolverTest, PointQueries) {
@@ -285,47 +287,47 @@ TEST_F(AXResolverTest, PointQueries) {
     auto field = panel->add("AXTextField", std::nullopt, Rect{120, 120, 200, 30});
     field->set(ax::value, std::string("typed"));
     auto decoration = panel->add("AXImage", std::nullopt, Rect{400, 300, 50, 50});
-    EXPECT_EQ(resolver.value(Point{130, 130}, appPID), "typed");
-    EXPECT_EQ(resolver.value(Point{2000, 2000}, appPID), std::nullopt);
+    EXPECT_EQ(reader.value(Point{130, 130}, appPID), "typed");
+    EXPECT_EQ(reader.value(Point{2000, 2000}, appPID), std::nullopt);
 
     // The element at a point is the first describable one on the way up.
-    const auto unnamed = resolver.elementAt(Point{410, 310}, appPID);
+    const auto unnamed = reader.elementAt(Point{410, 310}, appPID);
     ASSERT_TRUE(unnamed);
     EXPECT_EQ(unnamed->text, "Main");
-    const auto typed = resolver.elementAt(Point{130, 130}, appPID);
+    const auto typed = reader.elementAt(Point{130, 130}, appPID);
     ASSERT_TRUE(typed);
     EXPECT_EQ(typed->role, "AXTextField");
     EXPECT_EQ(typed->text, "typed");
-    EXPECT_EQ(resolver.elementAt(Point{5000, 5000}, appPID), std::nullopt);
+    EXPECT_EQ(reader.elementAt(Point{5000, 5000}, appPID), std::nullopt);
     // More than eight levels of nameless elements: nothing.
     auto nest = decoration;
     for (int i = 0; i < 9; ++i) nest = nest->add("AXGroup", std::nullopt, Rect{400, 300, 50, 50});
-    EXPECT_EQ(resolver.elementAt(Point{410, 310}, appPID), std::nullopt);
+    EXPECT_EQ(reader.elementAt(Point{410, 310}, appPID), std::nullopt);
 }
 
 TEST_F(AXResolverTest, WindowsAreRestoredFocusedAndPlaced) {
     auto second = ax.addWindow(app, "Second", Rect{300, 300, 400, 300});
     second->set(ax::minimized, true);
     window->set(ax::minimized, false);
-    EXPECT_EQ(resolver.restoreMinimizedWindows(appPID), 1);
+    EXPECT_EQ(windows.restoreMinimizedWindows(appPID), 1);
     EXPECT_EQ(second->attributes[ax::minimized], AXValue(false));
-    EXPECT_EQ(resolver.restoreMinimizedWindows(desktop.processes.self), 0);
+    EXPECT_EQ(windows.restoreMinimizedWindows(desktop.processes.self), 0);
 
-    EXPECT_FALSE(resolver.focus(Rect{310, 300, 10, 10}, appPID));
-    EXPECT_TRUE(resolver.focus(Rect{300.5, 299.2, 10, 10}, appPID));
+    EXPECT_FALSE(windows.focus(Rect{310, 300, 10, 10}, appPID));
+    EXPECT_TRUE(windows.focus(Rect{300.5, 299.2, 10, 10}, appPID));
     ASSERT_EQ(ax.actions.size(), 1u);
     EXPECT_EQ(ax.actions[0].first, second);
     EXPECT_EQ(ax.actions[0].second, ax::raiseAction);
     EXPECT_EQ(second->attributes[ax::main], AXValue(true));
     EXPECT_EQ(app->focusedWindow.lock(), second);
 
-    EXPECT_TRUE(resolver.place(appPID, Rect{0, 0, 1024, 700}));
+    EXPECT_TRUE(windows.place(appPID, Rect{0, 0, 1024, 700}));
     EXPECT_EQ(window->frame, (Rect{0, 0, 1024, 700}));
     ax.refusedWrites = {ax::size};
-    EXPECT_FALSE(resolver.place(appPID, Rect{0, 0, 640, 480}));
+    EXPECT_FALSE(windows.place(appPID, Rect{0, 0, 640, 480}));
     ax.trusted = false;
-    EXPECT_FALSE(resolver.focus(Rect{300, 300, 10, 10}, appPID));
-    EXPECT_EQ(resolver.restoreMinimizedWindows(appPID), 0);
+    EXPECT_FALSE(windows.focus(Rect{300, 300, 10, 10}, appPID));
+    EXPECT_EQ(windows.restoreMinimizedWindows(appPID), 0);
 }
 
 TEST_F(AXResolverTest, HitsTellWhetherAPointReachesTheElement) {
@@ -335,15 +337,15 @@ TEST_F(AXResolverTest, HitsTellWhetherAPointReachesTheElement) {
     auto cover = web->add("AXGroup", std::nullopt, Rect{250, 190, 200, 100}); // drawn over the right half
     const AXElement target = *AXElement::withFrame("AXButton", "Go", 200, 200, 100, 40);
 
-    EXPECT_TRUE(resolver.hits(target, Point{235, 215}, appPID));   // its own text
-    EXPECT_TRUE(resolver.hits(target, Point{205, 235}, appPID));   // the button itself
-    EXPECT_FALSE(resolver.hits(target, Point{280, 220}, appPID));  // the cover
-    EXPECT_TRUE(resolver.hits(target, Point{5000, 5000}, appPID)); // nothing answers: cannot tell
+    EXPECT_TRUE(reader.hits(target, Point{235, 215}, appPID));   // its own text
+    EXPECT_TRUE(reader.hits(target, Point{205, 235}, appPID));   // the button itself
+    EXPECT_FALSE(reader.hits(target, Point{280, 220}, appPID));  // the cover
+    EXPECT_TRUE(reader.hits(target, Point{5000, 5000}, appPID)); // nothing answers: cannot tell
     // A root container around the element answers for it; any other container does not.
-    EXPECT_TRUE(resolver.hits(target, Point{600, 600}, appPID));
+    EXPECT_TRUE(reader.hits(target, Point{600, 600}, appPID));
     web->set(ax::role, std::string("AXGroup"));
-    EXPECT_FALSE(resolver.hits(target, Point{600, 600}, appPID));
+    EXPECT_FALSE(reader.hits(target, Point{600, 600}, appPID));
     ax.trusted = false;
-    EXPECT_TRUE(resolver.hits(target, Point{280, 220}, appPID));
+    EXPECT_TRUE(reader.hits(target, Point{280, 220}, appPID));
     (void)label;
 }

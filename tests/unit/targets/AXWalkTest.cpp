@@ -1,7 +1,7 @@
-// The batched walk must give exactly the list of the one-read-at-a-time walk, bounds
-// included, whatever the tree.
+// The batched walk must give exactly the list that reading one element at a time by
+// the same rules gives, bounds included, whatever the tree.
 
-#include "targets/AXResolver.h"
+#include "targets/AXReader.h"
 
 #include "platform/fake/FakeAccessibility.h"
 #include "platform/fake/FakePlatform.h"
@@ -23,13 +23,28 @@ protected:
     std::vector<AXElement> oneByOne(const FakeAXNodePtr& root) {
         std::vector<AXElement> list;
         int visited = 0;
-        resolver.collect(FakeAccessibility::ref(root), 0, list, visited, false);
+        readOneByOne(FakeAccessibility::ref(root), 0, list, visited, false);
         return list;
+    }
+
+    // The rules as the reader states them for one element (describe, titled), applied
+    // one read at a time in document order within the same bounds.
+    void readOneByOne(const AXRef& node, int depth, std::vector<AXElement>& into, int& visited, bool inPage) {
+        if (depth > AXReader::maxDepth || visited > AXReader::maxVisited) return;
+        ++visited;
+        const bool here = inPage || reader.string(node, ax::role) == "AXWebArea";
+        if (auto element = reader.describe(node)) {
+            if (auto field = reader.titled(node, element->text)) element = field;
+            element->inPage = here;
+            into.push_back(std::move(*element));
+        }
+        for (const auto& child : reader.children(node)) readOneByOne(child, depth + 1, into, visited, here);
     }
 
     fake::FakePlatform desktop;
     FakeAccessibility ax;
-    AXResolver resolver{ax, desktop.processes, desktop.clock};
+    AXAccess access{ax, desktop.processes};
+    AXReader reader{ax, access, desktop.clock};
     FakeAXNodePtr app;
 };
 
@@ -68,7 +83,7 @@ TEST_F(AXWalkTest, BatchedWalkMatchesTheOneByOneWalkOnRandomTrees) {
         std::vector<FakeAXNodePtr> all;
         grow(random, root, 0, budget, all);
         const auto expected = oneByOne(root);
-        EXPECT_EQ(resolver.walk(FakeAccessibility::ref(root)), expected) << "seed " << seed;
+        EXPECT_EQ(reader.walk(FakeAccessibility::ref(root)), expected) << "seed " << seed;
         EXPECT_GT(expected.size(), 1u);
     }
 }
@@ -78,7 +93,7 @@ TEST_F(AXWalkTest, DepthFortyIsReadAndFortyOneIsNot) {
     auto node = root;
     for (int depth = 1; depth <= 45; ++depth)
         node = node->add("AXButton", "level " + std::to_string(depth), Rect{0, 0, 10, 10});
-    const auto listed = resolver.walk(FakeAccessibility::ref(root));
+    const auto listed = reader.walk(FakeAccessibility::ref(root));
     ASSERT_EQ(listed.size(), 41u);
     EXPECT_EQ(listed.back().text, "level 40");
     EXPECT_EQ(oneByOne(root), listed);
@@ -91,7 +106,7 @@ TEST_F(AXWalkTest, WalkStopsAfterSixThousandAndOneVisits) {
     for (int i = 0; i < 30; ++i) branch = branch->add("AXGroup", "deep " + std::to_string(i), Rect{0, 0, 10, 10});
     auto wide = root->add("AXGroup");
     for (int i = 0; i < 7000; ++i) wide->add("AXButton", "wide " + std::to_string(i), Rect{0, 0, 10, 10});
-    const auto listed = resolver.walk(FakeAccessibility::ref(root));
+    const auto listed = reader.walk(FakeAccessibility::ref(root));
     // Root, 30 deep, the wide group (unnamed) and 5969 of its buttons make 6001 visits.
     ASSERT_EQ(listed.size(), 1u + 30u + 5969u);
     EXPECT_EQ(listed.back().text, "wide 5968");
@@ -101,7 +116,7 @@ TEST_F(AXWalkTest, WalkStopsAfterSixThousandAndOneVisits) {
 TEST_F(AXWalkTest, EachAttributeIsReadInOneBatchPerLevel) {
     auto root = ax.addWindow(app, "Window", Rect{0, 0, 500, 500});
     for (int i = 0; i < 50; ++i) root->add("AXGroup")->add("AXButton", "b" + std::to_string(i), Rect{0, 0, 10, 10});
-    resolver.walk(FakeAccessibility::ref(root));
+    reader.walk(FakeAccessibility::ref(root));
     // Four levels of children, then a fixed number of attribute batches: not one per element.
     EXPECT_LT(ax.batches, 30);
 }
