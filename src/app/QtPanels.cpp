@@ -6,6 +6,7 @@
 #include "platform/EventSink.h"
 #include "platform/MainThread.h"
 #include "platform/Ui.h"
+#include "platform/linux/X11Properties.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QApplication>
@@ -36,10 +37,6 @@
 #include <system_error>
 #include <vector>
 
-// Xlib's headers define macros (None, KeyPress, Bool…) that Qt's names collide with:
-// they come after every Qt header.
-#include <X11/Xlib.h>
-#include <X11/extensions/shape.h>
 #include <xcb/xcb.h>
 
 namespace vanto {
@@ -141,10 +138,8 @@ private:
         if (passesClicks_) return;
         auto* native = x11();
         if (!native || !native->display()) return;
-        XShapeCombineRectangles(native->display(), static_cast<Window>(winId()), ShapeInput, 0, 0, nullptr, 0, ShapeSet,
-                                Unsorted);
-        XFlush(native->display());
-        passesClicks_ = true;
+        // Refused (the window went in the meantime): tried again at the next paint.
+        passesClicks_ = x11::passClicksThrough(native->display(), winId());
     }
 
     PanelContent content_;

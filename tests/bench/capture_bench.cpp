@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
     X11Display display;
     LinuxWindowServer windows(display);
     SystemClock clock;
-    X11Capture capture(display, windows, clock);
+    X11Capture capture(windows, clock);
     const std::string mode = argv[1];
     try {
         if (mode == "record" && argc >= 4) {

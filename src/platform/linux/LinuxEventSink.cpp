@@ -1,9 +1,9 @@
 #include "platform/linux/LinuxEventSink.h"
 
 #include "platform/linux/LinuxKeys.h"
-#include "platform/linux/LinuxWindowServer.h"
+#include "platform/linux/X11Connection.h"
+#include "platform/linux/X11Properties.h"
 
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
@@ -163,52 +163,21 @@ void wheelClicks(Display* display, std::int64_t clicks, unsigned towardsStart, u
     }
 }
 
-std::optional<std::vector<unsigned long>> cardinals(Display* display, Window window, Atom name, Atom type) {
-    Atom actualType = None;
-    int format = 0;
-    unsigned long count = 0;
-    unsigned long remaining = 0;
-    unsigned char* data = nullptr;
-    if (XGetWindowProperty(display, window, name, 0, 1 << 16, False, type, &actualType, &format, &count, &remaining,
-                           &data) != Success)
-        return std::nullopt;
-    std::unique_ptr<unsigned char, XFreer> owned(data);
-    if (actualType != type || format != 32 || !data) return std::nullopt;
-    const auto* values = reinterpret_cast<const unsigned long*>(data);
-    return std::vector<unsigned long>(values, values + count);
-}
-
 // The frontmost top-level window of the process, from the window manager's list.
-std::optional<Window> windowOfProcess(Display* display, std::int32_t pid) {
-    const Window root = DefaultRootWindow(display);
-    const Atom stackingAtom = XInternAtom(display, "_NET_CLIENT_LIST_STACKING", False);
-    const Atom pidAtom = XInternAtom(display, "_NET_WM_PID", False);
-    const auto stacking = cardinals(display, root, stackingAtom, XA_WINDOW);
+std::optional<Window> windowOfProcess(Display* display, const X11Atoms& atoms, std::int32_t pid) {
+    const auto stacking = x11::windows(display, DefaultRootWindow(display), atoms[X11Atom::netClientListStacking]);
     if (!stacking) return std::nullopt;
     for (auto window = stacking->rbegin(); window != stacking->rend(); ++window) {
-        const auto owner = cardinals(display, *window, pidAtom, XA_CARDINAL);
+        const auto owner = x11::cardinals(display, *window, atoms[X11Atom::netWmPid]);
         if (owner && !owner->empty() && static_cast<std::int64_t>(owner->front()) == pid) return *window;
     }
     return std::nullopt;
 }
 
-std::optional<Window> activeWindow(Display* display) {
-    const Atom activeAtom = XInternAtom(display, "_NET_ACTIVE_WINDOW", False);
-    const auto active = cardinals(display, DefaultRootWindow(display), activeAtom, XA_WINDOW);
+std::optional<Window> activeWindow(Display* display, const X11Atoms& atoms) {
+    const auto active = x11::windows(display, DefaultRootWindow(display), atoms[X11Atom::netActiveWindow]);
     if (!active || active->empty()) return std::nullopt;
     return active->front();
-}
-
-void requestActivation(Display* display, Window window) {
-    XEvent event{};
-    event.xclient.type = ClientMessage;
-    event.xclient.window = window;
-    event.xclient.message_type = XInternAtom(display, "_NET_ACTIVE_WINDOW", False);
-    event.xclient.format = 32;
-    event.xclient.data.l[0] = 2; // source: a pager, which window managers obey without focus-stealing checks
-    event.xclient.data.l[1] = CurrentTime;
-    XSendEvent(display, DefaultRootWindow(display), False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
-    XFlush(display);
 }
 
 } // namespace
@@ -478,15 +447,18 @@ void LinuxEventSink::postKeyToProcess(std::int32_t pid, std::uint16_t virtualKey
         postKey(virtualKey, false, flags, std::nullopt);
         return;
     }
-    const auto window = display_.use([&](Display* display) -> std::optional<Window> {
-        const auto found = windowOfProcess(display, pid);
-        if (found && activeWindow(display) != found) requestActivation(display, *found);
+    const auto window = display_.use([&](Display* display, const X11Atoms& atoms) -> std::optional<Window> {
+        const auto found = windowOfProcess(display, atoms, pid);
+        // Source 2, a pager: window managers obey it without focus-stealing checks.
+        if (found && activeWindow(display, atoms) != found)
+            x11::sendToWindowManager(display, *found, atoms[X11Atom::netActiveWindow], {2, CurrentTime, 0, 0, 0});
         return found;
     });
     if (!window) return;
     const auto deadline = std::chrono::steady_clock::now() + activationLimit;
-    while (display_.use([&](Display* display) { return activeWindow(display) != window; }) &&
-           std::chrono::steady_clock::now() < deadline)
+    while (display_.use([&](Display* display, const X11Atoms& atoms) {
+        return activeWindow(display, atoms) != window;
+    }) && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(activationPoll);
     postKey(virtualKey, true, flags, std::nullopt);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/EventSink.h"
+#include "platform/linux/X11Connection.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -11,11 +12,7 @@
 #include <thread>
 #include <vector>
 
-struct _XDisplay;
-
 namespace vanto {
-
-class X11Display;
 
 // Synthetic input on an X11 desktop through the XTest extension, translated from the
 // design's vocabulary: virtual key codes become keysyms (one table, LinuxKeys.cpp),

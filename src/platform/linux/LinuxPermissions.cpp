@@ -1,6 +1,6 @@
 #include "platform/linux/LinuxPermissions.h"
 
-#include "platform/linux/LinuxWindowServer.h"
+#include "platform/linux/X11Connection.h"
 
 #include <gio/gio.h>
 

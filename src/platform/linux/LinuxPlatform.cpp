@@ -51,7 +51,7 @@ struct LinuxPlatform::Parts {
     LinuxEventSink events{display};
     LinuxKeyListener keys;
     AtspiAccessibility accessibility{display, permissions, processes, clock};
-    X11Capture capture{display, windows, clock};
+    X11Capture capture{windows, clock};
     NullUi noPanels;
     Ui* ui = &noPanels;
     CurlHttp http;
@@ -66,8 +66,9 @@ LinuxPlatform::~LinuxPlatform() = default;
 
 Platform LinuxPlatform::platform() {
     Parts& p = *parts_;
-    return Platform{p.clock, p.random, p.runLoop, p.windows, p.processes, p.permissions, p.pointer, p.paths, p.events, p.keys,
-                    p.accessibility, p.capture, *p.ui, p.http, p.network, p.workspace, p.defaults};
+    return Platform{p.clock,   p.random, p.runLoop, p.windows,   p.processes,     p.permissions,
+                    p.pointer, p.paths,  p.events,  p.keys,      p.accessibility, p.capture,
+                    *p.ui,     p.http,   p.network, p.workspace, p.defaults};
 }
 
 void LinuxPlatform::usePanels(Ui& ui) {

@@ -2,7 +2,6 @@
 
 #include "base/Error.h"
 #include "platform/linux/FFmpegMovieWriter.h"
-#include "platform/linux/LinuxWindowServer.h"
 #include "platform/linux/X11Grabber.h"
 
 #include <fcntl.h>
@@ -239,20 +238,11 @@ CapturedImage cropped(const CapturedImage& whole, std::optional<RectD> crop) {
 
 } // namespace
 
-X11Capture::X11Capture(X11Display& display, WindowServer& windows, Clock& clock)
-    : display_(display), windows_(windows), clock_(clock) {}
+X11Capture::X11Capture(WindowServer& windows, Clock& clock) : windows_(windows), clock_(clock) {}
 
 X11Capture::~X11Capture() = default;
 
-void X11Capture::installErrorHandlers() {
-    // The shared connection installs its handler when it first opens; ours goes on top
-    // of it and passes errors on.
-    display_.available();
-    installChainedXErrorHandler();
-}
-
 ShareableContent X11Capture::shareableContent(bool, bool) {
-    installErrorHandlers();
     ShareableContent content;
     try {
         for (const auto& screen : windows_.screens())
@@ -281,12 +271,10 @@ ShareableContent X11Capture::shareableContent(bool, bool) {
 std::shared_ptr<CaptureStream> X11Capture::makeStream(const ContentFilter& filter,
                                                       const StreamConfiguration& configuration,
                                                       std::shared_ptr<StreamDelegate> delegate) {
-    installErrorHandlers();
     return std::make_shared<X11Stream>(clock_, filter, configuration, std::move(delegate));
 }
 
 CapturedImage X11Capture::captureImage(const ContentFilter& filter, const StreamConfiguration& configuration) {
-    installErrorHandlers();
     std::lock_guard lock(mutex_);
     if (filter.kind != ContentFilter::Kind::window) {
         X11Grabber grabber(filter, configuration.sourceRect, configuration.showsCursor);

@@ -11,15 +11,14 @@
 
 namespace vanto {
 
-class X11Display;
 class X11Grabber;
 
 // The capture service on X11: windows and displays from the window server, streams
 // that grab on one thread and encode on another, and single pictures from the same
-// grabs.
+// grabs. Each grabber holds a connection of its own (X11Grabber.h).
 class X11Capture final : public ScreenCapture {
 public:
-    X11Capture(X11Display& display, WindowServer& windows, Clock& clock);
+    X11Capture(WindowServer& windows, Clock& clock);
     ~X11Capture() override;
 
     ShareableContent shareableContent(bool excludingDesktopWindows, bool onScreenWindowsOnly) override;
@@ -30,9 +29,6 @@ public:
     std::optional<std::vector<std::uint8_t>> encodePNG(const CapturedImage& image) override;
 
 private:
-    void installErrorHandlers();
-
-    X11Display& display_;
     WindowServer& windows_;
     Clock& clock_;
     std::mutex mutex_;

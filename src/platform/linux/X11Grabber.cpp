@@ -12,41 +12,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
+#include <stdexcept>
 #include <string>
 
 namespace vanto {
 namespace {
-
-using Handler = int (*)(Display*, XErrorEvent*);
-Handler previousHandler = nullptr;
-Handler xlibDefaultHandler = nullptr;
-thread_local unsigned long errorCount = 0;
-thread_local int lastErrorCode = 0;
-thread_local int lastRequest = 0;
-
-int countAndPassOn(Display* display, XErrorEvent* event) {
-    ++errorCount;
-    lastErrorCode = event->error_code;
-    lastRequest = event->request_code * 256 + event->minor_code;
-    // Xlib's own default ends the process, which is never what a failed grab deserves.
-    if (previousHandler && previousHandler != xlibDefaultHandler) previousHandler(display, event);
-    return 0;
-}
-
-// Counts the errors of the requests made while it lives, on this thread's connection.
-class Trap {
-public:
-    explicit Trap(Display* display) : display_(display), start_(errorCount) {}
-    bool failed() {
-        XSync(display_, False);
-        return errorCount != start_;
-    }
-
-private:
-    Display* display_;
-    unsigned long start_;
-};
 
 RectD clampedRegion(std::optional<RectD> source, int width, int height) {
     if (!source) return {0, 0, static_cast<double>(width), static_cast<double>(height)};
@@ -59,29 +29,17 @@ RectD clampedRegion(std::optional<RectD> source, int width, int height) {
 
 } // namespace
 
-void installChainedXErrorHandler() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        Handler current = XSetErrorHandler(nullptr);
-        xlibDefaultHandler = XSetErrorHandler(current);
-        previousHandler = XSetErrorHandler(countAndPassOn);
-    });
+namespace {
+
+X11Connection openConnection() {
+    try {
+        return X11Connection();
+    } catch (const std::runtime_error&) {
+        throw CaptureError(capturefailure::noDisplay());
+    }
 }
 
-unsigned long xErrorsOnThisThread() {
-    return errorCount;
-}
-
-X11Connection::X11Connection() {
-    installChainedXErrorHandler();
-    const char* name = std::getenv("DISPLAY");
-    if (name && *name) display_ = XOpenDisplay(name);
-    if (!display_) throw CaptureError(capturefailure::noDisplay());
-}
-
-X11Connection::~X11Connection() {
-    if (display_) XCloseDisplay(display_);
-}
+} // namespace
 
 namespace capturefailure {
 CaptureFailure windowClosed() {
@@ -121,7 +79,7 @@ struct X11Grabber::ShmImage {
             info.shmaddr = image->data = static_cast<char*>(shmat(info.shmid, nullptr, 0));
             if (info.shmaddr == reinterpret_cast<char*>(-1)) throw CaptureError(capturefailure::grabFailed("shmat"));
             info.readOnly = False;
-            Trap trap(d);
+            X11ErrorTrap trap(d);
             XShmAttach(d, &info);
             const bool failed = trap.failed();
             // Marked for removal now: the segment goes when both sides have let go.
@@ -169,14 +127,14 @@ struct X11Grabber::Pixmap {
     Pixmap(const Pixmap&) = delete;
     Pixmap& operator=(const Pixmap&) = delete;
     ~Pixmap() {
-        Trap trap(display);
+        // The window may be gone, and its pixmap with it.
+        X11ErrorTrap trap(display);
         XFreePixmap(display, pixmap);
-        trap.failed();
     }
 };
 
 X11Grabber::X11Grabber(const ContentFilter& filter, std::optional<RectD> sourceRect, bool showsCursor)
-    : filter_(filter), sourceRect_(sourceRect), showsCursor_(showsCursor) {
+    : connection_(openConnection()), filter_(filter), sourceRect_(sourceRect), showsCursor_(showsCursor) {
     Display* d = connection_.get();
     int major = 0, minor = 0;
     Bool pixmaps = False;
@@ -193,7 +151,7 @@ X11Grabber::X11Grabber(const ContentFilter& filter, std::optional<RectD> sourceR
             (major == 0 && minor < 2))
             throw CaptureError(capturefailure::grabFailed("the X server has no Composite 0.2"));
     }
-    Trap trap(d);
+    X11ErrorTrap trap(d);
     if (filter.kind == ContentFilter::Kind::window) {
         XCompositeRedirectWindow(d, filter.windowID, CompositeRedirectAutomatic);
         XWindowAttributes attributes{};
@@ -225,12 +183,11 @@ void X11Grabber::grabRegion(unsigned long drawable, int x, int y, int width, int
     if (width <= 0 || height <= 0) return;
     auto& shm = imageFor(width, height, depth, visual);
     Display* d = connection_.get();
-    Trap trap(d);
+    X11ErrorTrap trap(d);
     const bool ok = XShmGetImage(d, drawable, shm.image, x, y, AllPlanes);
-    if (!ok || trap.failed())
-        throw CaptureError(capturefailure::grabFailed("the picture could not be read (X error " +
-                                                      std::to_string(lastErrorCode) + " on request " +
-                                                      std::to_string(lastRequest) + ")"));
+    if (auto error = trap.error())
+        throw CaptureError(capturefailure::grabFailed("the picture could not be read (" + error->describe() + ")"));
+    if (!ok) throw CaptureError(capturefailure::grabFailed("the picture could not be read"));
     const auto row = static_cast<std::size_t>(width) * 4;
     for (int line = 0; line < height; ++line) {
         auto* out = frame_.bgra.data() + static_cast<std::size_t>(line) * row;
@@ -245,7 +202,7 @@ void X11Grabber::grabWindow() {
     const Window window = filter_.windowID;
     XWindowAttributes attributes{};
     {
-        Trap trap(d);
+        X11ErrorTrap trap(d);
         const bool ok = XGetWindowAttributes(d, window, &attributes);
         if (!ok || trap.failed()) throw CaptureError(capturefailure::windowClosed());
     }
@@ -257,7 +214,7 @@ void X11Grabber::grabWindow() {
     }
     if (!pixmap_ || pixmap_->width != attributes.width || pixmap_->height != attributes.height) {
         pixmap_.reset();
-        Trap trap(d);
+        X11ErrorTrap trap(d);
         ::Pixmap named = XCompositeNameWindowPixmap(d, window);
         if (trap.failed()) {
             if (haveFrame_) return;
@@ -276,10 +233,13 @@ void X11Grabber::grabWindow() {
         if (haveFrame_) return;
         throw;
     }
+    if (!showsCursor_) return;
     int rootX = 0, rootY = 0;
     Window child = 0;
-    XTranslateCoordinates(d, window, DefaultRootWindow(d), 0, 0, &rootX, &rootY, &child);
-    if (showsCursor_) blendCursor(rootX + static_cast<int>(region.x), rootY + static_cast<int>(region.y));
+    X11ErrorTrap trap(d);
+    // Closed just now: this picture goes without the pointer, the next grab tells.
+    if (!XTranslateCoordinates(d, window, DefaultRootWindow(d), 0, 0, &rootX, &rootY, &child) || trap.failed()) return;
+    blendCursor(rootX + static_cast<int>(region.x), rootY + static_cast<int>(region.y));
 }
 
 CapturedImage& X11Grabber::grab() {
@@ -334,7 +294,7 @@ Window topLevelOf(Display* d, Window window, Window root) {
 void X11Grabber::hideExcluded(int originX, int originY) {
     Display* d = connection_.get();
     const Window root = DefaultRootWindow(d);
-    Trap trap(d);
+    X11ErrorTrap trap(d);
     Window rootReturn = 0, parent = 0;
     Window* children = nullptr;
     unsigned count = 0;
@@ -373,7 +333,7 @@ void X11Grabber::hideExcluded(int originX, int originY) {
             const int ux1 = std::min(x1, under.x + under.width + outer);
             const int uy1 = std::min(y1, under.y + under.height + outer);
             if (ux0 >= ux1 || uy0 >= uy1) continue;
-            Trap one(d);
+            X11ErrorTrap one(d);
             ::Pixmap contents = XCompositeNameWindowPixmap(d, window);
             XImage* image = XGetImage(d, contents, ux0 - under.x, uy0 - under.y, static_cast<unsigned>(ux1 - ux0),
                                       static_cast<unsigned>(uy1 - uy0), AllPlanes, ZPixmap);

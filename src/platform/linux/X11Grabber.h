@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Capture.h"
+#include "platform/linux/X11Connection.h"
 
 #include <cstdint>
 #include <map>
@@ -8,29 +9,7 @@
 #include <optional>
 #include <vector>
 
-struct _XDisplay;
-
 namespace vanto {
-
-// Xlib's errors arrive through one process-wide handler. This one counts them per
-// thread (a grab that failed is told apart from one that worked) and passes them on
-// to the handler that was there before, so the other X code keeps counting too.
-void installChainedXErrorHandler();
-unsigned long xErrorsOnThisThread();
-
-// A connection of our own, so that grabbing at 30 frames a second never waits for the
-// window list's lock, and a composite redirect lives exactly as long as its user.
-class X11Connection {
-public:
-    X11Connection(); // throws CaptureError without a display
-    ~X11Connection();
-    X11Connection(const X11Connection&) = delete;
-    X11Connection& operator=(const X11Connection&) = delete;
-    _XDisplay* get() const { return display_; }
-
-private:
-    _XDisplay* display_ = nullptr;
-};
 
 // What goes wrong while grabbing, as the stream reports it.
 namespace capturefailure {
@@ -69,6 +48,9 @@ private:
     void blendCursor(int originX, int originY);
     ShmImage& imageFor(int width, int height, int depth, void* visual);
 
+    // A connection of its own, so that grabbing at 30 frames a second never waits for
+    // the shared connection's lock, and a composite redirect lives exactly as long as
+    // its grabber.
     X11Connection connection_;
     ContentFilter filter_;
     std::optional<RectD> sourceRect_;
