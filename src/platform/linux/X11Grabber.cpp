@@ -27,10 +27,6 @@ RectD clampedRegion(std::optional<RectD> source, int width, int height) {
     return {x, y, w, h};
 }
 
-} // namespace
-
-namespace {
-
 X11Connection openConnection() {
     try {
         return X11Connection();
