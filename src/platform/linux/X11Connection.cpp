@@ -24,9 +24,16 @@ namespace {
 
 // The traps that are set, on every thread. The handler runs on the thread whose Xlib
 // call read the error, without the connection's lock, so this lock is never held
-// around an Xlib call.
-std::mutex trapsMutex;
-std::vector<X11ErrorTrap::State*> activeTraps;
+// around an Xlib call. Never destroyed: a connection closed by a static's destructor
+// may still set a trap.
+struct Traps {
+    std::mutex mutex;
+    std::vector<X11ErrorTrap::State*> active;
+};
+Traps& traps() {
+    static Traps* traps = new Traps;
+    return *traps;
+}
 std::atomic<unsigned long> untrappedErrors{0};
 
 X11Error describedError(Display* display, const XErrorEvent& event) {
@@ -43,10 +50,10 @@ int handleError(Display* display, XErrorEvent* event) {
     const X11Error error = describedError(display, *event);
     bool claimed = false;
     {
-        std::lock_guard lock(trapsMutex);
+        std::lock_guard lock(traps().mutex);
         // Every trap of this connection set before the request hears of it: an inner
         // trap for its own requests, the outer ones because they span the inner.
-        for (X11ErrorTrap::State* trap : activeTraps)
+        for (X11ErrorTrap::State* trap : traps().active)
             if (trap->display == display && event->serial >= trap->firstSerial) {
                 if (!trap->error) trap->error = error;
                 claimed = true;
@@ -77,14 +84,15 @@ std::string X11Error::describe() const {
 X11ErrorTrap::X11ErrorTrap(_XDisplay* display)
     : display_(display), state_(std::make_unique<State>(State{display, XNextRequest(display), std::nullopt})) {
     installHandler();
-    std::lock_guard lock(trapsMutex);
-    activeTraps.push_back(state_.get());
+    std::lock_guard lock(traps().mutex);
+    traps().active.push_back(state_.get());
 }
 
 X11ErrorTrap::~X11ErrorTrap() {
     settle();
-    std::lock_guard lock(trapsMutex);
-    activeTraps.erase(std::find(activeTraps.begin(), activeTraps.end(), state_.get()));
+    std::lock_guard lock(traps().mutex);
+    auto& active = traps().active;
+    active.erase(std::find(active.begin(), active.end(), state_.get()));
 }
 
 // Replies come in request order, so once the last request made has been answered,
@@ -99,7 +107,7 @@ bool X11ErrorTrap::failed() {
 
 std::optional<X11Error> X11ErrorTrap::error() {
     settle();
-    std::lock_guard lock(trapsMutex);
+    std::lock_guard lock(traps().mutex);
     return state_->error;
 }
 
