@@ -3,6 +3,8 @@
 #include "capture/MouseButton.h"
 #include "capture/RecorderError.h"
 #include "capture/RecorderTypes.h"
+#include "engine/PermissionsResult.h"
+#include "engine/WindowList.h"
 #include "platform/Geometry.h"
 #include "service/AccountStatus.h"
 #include "service/UploadResult.h"
@@ -102,26 +104,9 @@ enum class LineRead { line, tooLong, end };
 // empty; end means the input ended with nothing read.
 LineRead readRequestLine(std::istream& in, std::string& line, std::size_t limit = longestRequestLine);
 
-struct WindowInfo {
-    std::uint32_t windowID = 0;
-    std::string app;
-    std::int32_t pid = 0;
-    std::string title;
-    std::int64_t x = 0;
-    std::int64_t y = 0;
-    std::int64_t width = 0;
-    std::int64_t height = 0;
-    bool operator==(const WindowInfo&) const = default;
-};
-
 struct CursorResult {
     double x = 0;
     double y = 0;
-};
-
-struct PermissionsResult {
-    bool screenRecording = false;
-    bool accessibility = false;
 };
 
 using AccountResult = AccountStatus;

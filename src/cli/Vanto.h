@@ -1,27 +1,20 @@
 #pragma once
 
-#include "agent/RunLog.h"
-#include "capture/Input.h"
-#include "capture/Recorder.h"
-#include "capture/RecordingIndicator.h"
-#include "capture/StepHUD.h"
 #include "cli/Options.h"
 #include "cli/Protocol.h"
+#include "engine/Engine.h"
 #include "platform/Platform.h"
 #include "platform/RunLoop.h"
-#include "service/AccountCommands.h"
-#include "targets/AXResolver.h"
 
-#include <filesystem>
 #include <iosfwd>
 
 namespace vanto {
 
-// The program's entry: picks the desktop, prompt-run or control-loop mode and runs it.
+// The program's entry: picks the desktop, prompt-run or control-loop mode and runs it
+// as a front end over one engine.
 class Vanto {
 public:
     Vanto(Platform& platform, std::istream& in, std::ostream& out, std::ostream& err);
-    ~Vanto();
     Vanto(const Vanto&) = delete;
     Vanto& operator=(const Vanto&) = delete;
 
@@ -36,35 +29,23 @@ public:
 
     int runPrompt(const Arguments& arguments);
 
-    // One control request's answer; never throws.
+    // One control request's answer, through the table of control commands; never throws.
     Response handle(const Request& request);
 
     void emit(const Response& response);
 
-    // A fresh file in the temporary folder: "vanto-capture-<UUID>.mov".
-    std::filesystem::path defaultOutputURL();
+    Engine& engine() { return engine_; }
 
 private:
     int controlLoop();
     // After an answer could not be written: stops a running recording, then ends the loop.
     int answersGone();
 
-    Platform& platform_;
     std::istream& in_;
     std::ostream& out_;
     std::ostream& err_;
-    RunLog runLog_;
-    Input input_;
-    AXResolver resolver_;
-    RecordingIndicator indicator_;
-    StepHUD hud_;
-    // One recorder for the whole control loop, so "stop" finds what "start" began.
-    Recorder recorder_;
-    AccountCommands accounts_;
-
-    // After a successful input command: its capture event, when a recording runs and
-    // the request has a label.
-    void logCaptureEvent(const Request& request, const std::string& text, std::optional<Point> at = std::nullopt);
+    // One engine for the whole control loop, so "stop" finds what "start" began.
+    Engine engine_;
 };
 
 } // namespace vanto

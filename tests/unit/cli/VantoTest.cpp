@@ -259,21 +259,5 @@ TEST_F(VantoTest, inputCommandsUseTheProtocolDefaults) {
     EXPECT_TRUE(events.empty());
 }
 
-TEST_F(VantoTest, defaultOutputIsAFreshCaptureFileInTheTemporaryFolder) {
-    std::istringstream in;
-    std::ostringstream out, err;
-    auto platform = fake.platform();
-    Vanto program(platform, in, out, err);
-    auto first = program.defaultOutputURL();
-    auto second = program.defaultOutputURL();
-    EXPECT_NE(first, second);
-    EXPECT_EQ(first.parent_path(), fake.paths.tempDir());
-    auto name = first.filename().string();
-    ASSERT_EQ(name.size(), std::string("vanto-capture-").size() + 36 + 4);
-    EXPECT_EQ(name.substr(0, 14), "vanto-capture-");
-    EXPECT_EQ(name.substr(name.size() - 4), ".mov");
-    for (char c : name.substr(14, 36)) EXPECT_TRUE(c == '-' || std::isdigit(c) || (c >= 'A' && c <= 'F')) << name;
-}
-
 } // namespace
 } // namespace vanto

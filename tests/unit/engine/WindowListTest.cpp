@@ -1,4 +1,4 @@
-#include "cli/WindowList.h"
+#include "engine/WindowList.h"
 #include "platform/fake/FakePlatform.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "cli/WindowList.h"
+#include "engine/WindowList.h"
 
 #include "base/Json.h"
 #include "base/Numbers.h"
