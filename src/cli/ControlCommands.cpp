@@ -15,10 +15,6 @@ template <typename T> const T& required(const std::optional<T>& field, const std
     return *field;
 }
 
-Response notAvailableYet(const std::string& what) {
-    return Response::failure(what + " not available in this build yet");
-}
-
 Response listWindows(Engine& engine, const Request&) {
     Response response;
     response.windows = engine.onScreenWindows();
@@ -167,7 +163,7 @@ Response answerRequest(Engine& engine, const Request& request) {
     try {
         const auto name = commandName(request.cmd);
         const ControlCommand* command = controlCommand(name);
-        if (!command) return notAvailableYet("\"" + std::string(name) + "\" is");
+        if (!command) return Response::notAvailableYet("\"" + std::string(name) + "\" is");
         return command->handler(engine, request);
     } catch (const UploadError& error) {
         if (error.kind() == UploadError::Case::notConnected)

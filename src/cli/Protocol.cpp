@@ -190,6 +190,10 @@ Response Response::failure(std::string message) {
     return response;
 }
 
+Response Response::notAvailableYet(const std::string& what) {
+    return failure(what + " not available in this build yet");
+}
+
 nlohmann::ordered_json toJSON(const Response& r) {
     nlohmann::ordered_json j{{"ok", r.ok}};
     if (r.error) j["error"] = *r.error;

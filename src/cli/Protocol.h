@@ -125,6 +125,8 @@ struct Response {
 
     static Response success() { return {}; }
     static Response failure(std::string message);
+    // "<what> not available in this build yet", for what is named but not built.
+    static Response notAvailableYet(const std::string& what);
 };
 
 // The answer as JSON, keys in declared order, absent optionals left out.

@@ -11,13 +11,6 @@
 #include <thread>
 
 namespace vanto {
-namespace {
-
-Response notAvailableYet(const std::string& what) {
-    return Response::failure(what + " not available in this build yet");
-}
-
-} // namespace
 
 Vanto::Vanto(Platform& platform, std::istream& in, std::ostream& out, std::ostream& err)
     : in_(in), out_(out), err_(err), engine_(platform) {}
@@ -33,7 +26,7 @@ int Vanto::main(const Arguments& argumentsWithProgram, RunLoop& mainLoop) {
     auto& platform = engine_.platform();
     bool desktop = (arguments.empty() && platform.processes.bundleIdentifier()) || hasFlag("--window", arguments);
     if (desktop) {
-        emit(notAvailableYet("the desktop window is"));
+        emit(Response::notAvailableYet("the desktop window is"));
         return 1;
     }
     if (auto demo = value("--demo", arguments)) {
@@ -44,7 +37,7 @@ int Vanto::main(const Arguments& argumentsWithProgram, RunLoop& mainLoop) {
             err_ << text::escapedControls(failure.what()) << "\n";
             return 1;
         }
-        emit(notAvailableYet("the desktop window is"));
+        emit(Response::notAvailableYet("the desktop window is"));
         return 1;
     }
 

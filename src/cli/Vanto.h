@@ -34,8 +34,6 @@ public:
 
     void emit(const Response& response);
 
-    Engine& engine() { return engine_; }
-
 private:
     int controlLoop();
     // After an answer could not be written: stops a running recording, then ends the loop.
