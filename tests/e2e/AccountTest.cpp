@@ -82,12 +82,6 @@ protected:
         return Json::parse(in).value("token", "");
     }
 
-    Json request(VantoSession& vanto, const Json& line, Duration timeout = 30s) {
-        auto answer = vanto.request(line.dump(), timeout);
-        if (answer.empty()) return Json();
-        return Json::parse(answer);
-    }
-
     TempDir folder{"vanto-e2e-account"};
     DevService service;
 };
@@ -98,13 +92,11 @@ TEST_F(Account, TheBrowserFlowLinksTheMachineAndDisconnectRevokesIt) {
     useOpener(chromium);
     VantoSession vanto;
 
-    const Json linked{{"ok", true},
-                      {"account",
-                       {{"connected", true},
-                        {"apiBase", service.base()},
-                        {"email", "ada@example.test"},
-                        {"name", "Ada Lovelace"}}}};
-    Json connected = request(vanto, {{"cmd", "connect"}}, 120s);
+    const Json linked{
+        {"ok", true},
+        {"account",
+         {{"connected", true}, {"apiBase", service.base()}, {"email", "ada@example.test"}, {"name", "Ada Lovelace"}}}};
+    Json connected = vanto.ask(Json{{"cmd", "connect"}}, 120s);
     ASSERT_EQ(connected, linked) << "service log:\n" << service.log();
     endBrowser();
 
@@ -114,20 +106,19 @@ TEST_F(Account, TheBrowserFlowLinksTheMachineAndDisconnectRevokesIt) {
     EXPECT_TRUE(url.starts_with(service.base() + "/connect?cli=")) << url;
 
     ASSERT_TRUE(fs::exists(configFile()));
-    EXPECT_EQ(fs::status(configFile()).permissions() & fs::perms::mask,
-              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(configFile()).permissions() & fs::perms::mask, fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(fs::status(configFile().parent_path()).permissions() & fs::perms::mask, fs::perms::owner_all);
     const auto token = storedToken();
     EXPECT_TRUE(token.starts_with("vt_")) << "a token of the service's own kind";
 
-    EXPECT_EQ(request(vanto, {{"cmd", "account"}}), linked);
+    EXPECT_EQ(vanto.ask(Json{{"cmd", "account"}}), linked);
 
-    Json disconnected = request(vanto, {{"cmd", "disconnect"}});
+    Json disconnected = vanto.ask(Json{{"cmd", "disconnect"}});
     EXPECT_EQ(disconnected, (Json{{"ok", true}, {"account", {{"connected", false}, {"apiBase", service.base()}}}}));
     EXPECT_FALSE(fs::exists(configFile()));
     EXPECT_EQ(service.call("GET", "/api/profile", "", {{"Authorization", "Bearer " + token}}).status, 401)
         << "the token still works after disconnect";
-    EXPECT_EQ(request(vanto, {{"cmd", "account"}}),
+    EXPECT_EQ(vanto.ask(Json{{"cmd", "account"}}),
               (Json{{"ok", true}, {"account", {{"connected", false}, {"apiBase", service.base()}}}}));
 }
 
@@ -135,7 +126,7 @@ TEST_F(Account, AConnectWithATokenNeedsNoBrowser) {
     useOpener("");
     const auto token = service.addAccount("grace@example.test", "Grace Hopper");
     VantoSession vanto;
-    Json connected = request(vanto, {{"cmd", "connect"}, {"token", token}});
+    Json connected = vanto.ask(Json{{"cmd", "connect"}, {"token", token}});
     EXPECT_EQ(connected, (Json{{"ok", true},
                                {"account",
                                 {{"connected", true},
@@ -146,7 +137,7 @@ TEST_F(Account, AConnectWithATokenNeedsNoBrowser) {
     EXPECT_EQ(storedToken(), token);
 
     // A wrong token is refused and changes nothing that was stored.
-    Json refused = request(vanto, {{"cmd", "connect"}, {"token", "vt_not-a-real-token"}});
+    Json refused = vanto.ask(Json{{"cmd", "connect"}, {"token", "vt_not-a-real-token"}});
     EXPECT_EQ(refused.value("ok", true), false) << refused.dump();
     EXPECT_EQ(refused.dump().find("vt_not-a-real-token"), std::string::npos) << refused.dump();
     EXPECT_EQ(storedToken(), token);
@@ -159,10 +150,10 @@ class AccountTimeOut : public Account {};
 TEST_F(AccountTimeOut, AConnectNobodyFinishesEndsWithTheTimeOutMessage) {
     useOpener("");
     VantoSession vanto;
-    Json answer = request(vanto, {{"cmd", "connect"}}, 240s);
-    EXPECT_EQ(answer, (Json{{"ok", false},
-                            {"error",
-                             "timed out waiting for the browser; finish the connect page or pass a token directly"}}));
+    Json answer = vanto.ask(Json{{"cmd", "connect"}}, 240s);
+    EXPECT_EQ(answer,
+              (Json{{"ok", false},
+                    {"error", "timed out waiting for the browser; finish the connect page or pass a token directly"}}));
     EXPECT_TRUE(fs::exists(opened())) << "the connect page was not opened";
     EXPECT_FALSE(fs::exists(configFile()));
 }

@@ -4,8 +4,6 @@
 
 #include "Harness.h"
 
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -13,7 +11,6 @@
 #include <vector>
 
 using namespace vanto::e2e;
-using Json = nlohmann::ordered_json;
 
 namespace {
 
@@ -23,17 +20,6 @@ std::vector<std::string> keysOf(const Json& object) {
     std::vector<std::string> keys;
     for (const auto& [key, value] : object.items()) keys.push_back(key);
     return keys;
-}
-
-// An answer must be one compact JSON object: encoding it again changes nothing.
-Json decodeAnswer(const std::string& line) {
-    Json answer = Json::parse(line, nullptr, false);
-    if (answer.is_discarded() || !answer.is_object()) {
-        ADD_FAILURE() << "not a JSON object: " << line;
-        return Json::object();
-    }
-    EXPECT_EQ(answer.dump(), line) << "the answer is not compact JSON";
-    return answer;
 }
 
 bool isCursorAnswer(const std::string& line) {
@@ -48,39 +34,10 @@ std::string cursorAnswer(int x, int y) {
     return R"({"ok":true,"cursor":{"x":)" + std::to_string(x) + R"(,"y":)" + std::to_string(y) + "}}";
 }
 
-// The windows vanto lists right now, front to back.
-Json listWindows(VantoSession& vanto) {
-    Json answer = decodeAnswer(vanto.request(R"({"cmd":"list-windows"})"));
-    EXPECT_EQ(keysOf(answer), (std::vector<std::string>{"ok", "windows"}));
-    if (!answer.contains("windows") || !answer["windows"].is_array()) return Json::array();
-    return answer["windows"];
-}
-
-std::uint64_t windowIDOf(const Json& window) {
-    return window.value("windowID", std::uint64_t{0});
-}
-
 const Json* findWindow(const Json& windows, std::uint64_t windowID) {
     for (const auto& window : windows)
         if (windowIDOf(window) == windowID) return &window;
     return nullptr;
-}
-
-// Waits until vanto lists a window of the process whose title holds the text.
-std::optional<Json> waitForWindowOf(VantoSession& vanto, pid_t pid, const std::string& titlePart,
-                                    Duration timeout = 45s) {
-    std::optional<Json> found;
-    waitFor(
-        [&] {
-            for (const auto& window : listWindows(vanto))
-                if (window.value("pid", 0) == pid && window.value("title", "").find(titlePart) != std::string::npos) {
-                    found = window;
-                    return true;
-                }
-            return false;
-        },
-        timeout, 200ms);
-    return found;
 }
 
 std::vector<std::uint64_t> frontTwo(VantoSession& vanto) {

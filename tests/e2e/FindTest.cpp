@@ -8,15 +8,12 @@
 #include "platform/linux/LinuxPlatform.h"
 #include "targets/AXResolver.h"
 
-#include <nlohmann/json.hpp>
-
 #include <string>
 #include <utility>
 #include <variant>
 #include <vector>
 
 using namespace vanto::e2e;
-using Json = nlohmann::ordered_json;
 
 namespace {
 
@@ -34,26 +31,6 @@ std::string pageBody() {
     return body + "</div>";
 }
 
-Json answerOf(VantoSession& vanto, const Json& request) {
-    const std::string line = vanto.request(request.dump(), 30s);
-    Json answer = Json::parse(line, nullptr, false);
-    if (answer.is_discarded()) {
-        ADD_FAILURE() << "not JSON: " << line;
-        return Json::object();
-    }
-    return answer;
-}
-
-Json find(VantoSession& vanto, pid_t pid, const std::string& text, std::optional<std::string> role = std::nullopt,
-          std::optional<int> limit = std::nullopt) {
-    Json request = {{"cmd", "find"}, {"pid", pid}, {"text", text}};
-    if (role) request["role"] = *role;
-    if (limit) request["limit"] = *limit;
-    Json answer = answerOf(vanto, request);
-    EXPECT_EQ(answer.value("ok", false), true) << answer.dump();
-    return answer.contains("elements") ? answer["elements"] : Json::array();
-}
-
 class ChromiumPage : public testing::Test {
 protected:
     void SetUp() override {
@@ -69,13 +46,6 @@ protected:
     std::unique_ptr<Chromium> chromium;
     VantoSession vanto;
 };
-
-std::string windowTitleOf(VantoSession& vanto, pid_t pid) {
-    Json answer = answerOf(vanto, {{"cmd", "list-windows"}});
-    for (const auto& window : answer.value("windows", Json::array()))
-        if (window.value("pid", 0) == pid) return window.value("title", "");
-    return "";
-}
 
 } // namespace
 
@@ -96,11 +66,11 @@ TEST_F(ChromiumPage, AButtonIsFoundWhereItIsDrawn) {
     EXPECT_GT(button["y"].get<int>(), top + 60);
     EXPECT_LT(button["y"].get<int>() + 40, top + height);
 
-    EXPECT_NE(windowTitleOf(vanto, chromium->pid()).find("Find test"), std::string::npos);
-    const Json click = {{"cmd", "click"}, {"to", {{"x", button["cx"]}, {"y", button["cy"]}}}};
-    EXPECT_EQ(answerOf(vanto, click), (Json{{"ok", true}}));
-    EXPECT_TRUE(
-        waitFor([&] { return windowTitleOf(vanto, chromium->pid()).find("Clicked") != std::string::npos; }, 10s, 200ms))
+    EXPECT_NE(titleOf(vanto, chromium->pid()).value_or("").find("Find test"), std::string::npos);
+    const Json click = {{"cmd", "click"}, {"to", centreOf(button)}};
+    EXPECT_EQ(vanto.ask(click), (Json{{"ok", true}}));
+    EXPECT_TRUE(waitFor(
+        [&] { return titleOf(vanto, chromium->pid()).value_or("").find("Clicked") != std::string::npos; }, 10s, 200ms))
         << "clicking the returned centre did not run the button's handler";
 }
 
@@ -139,14 +109,13 @@ TEST_F(ChromiumPage, FindReturnsAtMostTwentyUnlessToldOtherwise) {
 
 TEST_F(ChromiumPage, AtAnswersWithTheElementUnderAPoint) {
     const Json button = find(vanto, chromium->pid(), "Press me").front();
-    Json answer =
-        answerOf(vanto, {{"cmd", "at"}, {"pid", chromium->pid()}, {"to", {{"x", button["cx"]}, {"y", button["cy"]}}}});
+    Json answer = vanto.ask({{"cmd", "at"}, {"pid", chromium->pid()}, {"to", centreOf(button)}});
     ASSERT_EQ(answer.value("ok", false), true) << answer.dump();
     ASSERT_TRUE(answer.contains("elements")) << answer.dump();
     ASSERT_EQ(answer["elements"].size(), 1u);
     EXPECT_EQ(answer["elements"][0]["text"], "Press me");
     // Far from any of the browser's windows: nothing, and no elements key at all.
-    answer = answerOf(vanto, {{"cmd", "at"}, {"pid", chromium->pid()}, {"to", {{"x", 100}, {"y", 850}}}});
+    answer = vanto.ask({{"cmd", "at"}, {"pid", chromium->pid()}, {"to", {{"x", 100}, {"y", 850}}}});
     EXPECT_EQ(answer, (Json{{"ok", true}}));
 }
 
@@ -161,8 +130,8 @@ TEST_F(ChromiumPage, BackendReadsThePageAddressAndFocus) {
     EXPECT_GT(area->width, 600);
 
     const auto email = find(vanto, chromium->pid(), "Email address").front();
-    const Json click = {{"cmd", "click"}, {"to", {{"x", email["cx"]}, {"y", email["cy"]}}}};
-    ASSERT_EQ(answerOf(vanto, click), (Json{{"ok", true}}));
+    const Json click = {{"cmd", "click"}, {"to", centreOf(email)}};
+    ASSERT_EQ(vanto.ask(click), (Json{{"ok", true}}));
     std::optional<vanto::Focus> focus;
     EXPECT_TRUE(waitFor(
         [&] {
@@ -226,8 +195,7 @@ TEST(FindGtk, AGtkFieldIsNamedByItsLabel) {
     const Json send = find(vanto, app.pid(), "Send");
     ASSERT_FALSE(send.empty());
     EXPECT_EQ(send.front()["role"], "AXButton");
-    const Json answer = answerOf(
-        vanto, {{"cmd", "at"}, {"pid", app.pid()}, {"to", {{"x", send.front()["cx"]}, {"y", send.front()["cy"]}}}});
+    const Json answer = vanto.ask({{"cmd", "at"}, {"pid", app.pid()}, {"to", centreOf(send.front())}});
     ASSERT_TRUE(answer.contains("elements")) << answer.dump();
     EXPECT_EQ(answer["elements"][0]["text"], "Send");
 }

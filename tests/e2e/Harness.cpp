@@ -314,6 +314,19 @@ std::string VantoSession::request(std::string_view line, Duration timeout) {
     return *reply;
 }
 
+Json VantoSession::ask(const Json& question, Duration timeout) {
+    const std::string line = request(question.dump(), timeout);
+    if (line.empty()) return Json::object(); // the failure is recorded
+    Json answer = Json::parse(line, nullptr, false);
+    if (answer.is_discarded() || !answer.is_object()) {
+        ADD_FAILURE() << "not a JSON object: " << line << " (the answer to " << question.dump() << ")";
+        return Json::object();
+    }
+    // Written again, a compact answer is what it was.
+    EXPECT_EQ(answer.dump(), line) << "the answer is not compact JSON";
+    return answer;
+}
+
 testing::AssertionResult VantoSession::noAnswerWithin(Duration quiet) {
     if (!child_.outputWithin(quiet)) return testing::AssertionSuccess();
     auto line = child_.readLine(1s);
@@ -401,6 +414,58 @@ std::vector<std::uint64_t> clientListStacking() {
     for (std::sregex_iterator it(rest.begin(), rest.end(), hex), end; it != end; ++it)
         windows.push_back(std::stoull(it->str(), nullptr, 16));
     return windows;
+}
+
+Json listWindows(VantoSession& vanto) {
+    Json answer = vanto.ask({{"cmd", "list-windows"}});
+    std::vector<std::string> keys;
+    for (const auto& [key, value] : answer.items()) keys.push_back(key);
+    EXPECT_EQ(keys, (std::vector<std::string>{"ok", "windows"})) << answer.dump();
+    if (!answer.contains("windows") || !answer["windows"].is_array()) return Json::array();
+    return answer["windows"];
+}
+
+std::uint64_t windowIDOf(const Json& window) {
+    return window.value("windowID", std::uint64_t{0});
+}
+
+std::optional<Json> windowOf(VantoSession& vanto, std::optional<pid_t> pid, std::string_view titlePart) {
+    for (const auto& window : listWindows(vanto))
+        if ((!pid || window.value("pid", 0) == *pid) && window.value("title", "").find(titlePart) != std::string::npos)
+            return window;
+    return std::nullopt;
+}
+
+std::optional<std::string> titleOf(VantoSession& vanto, pid_t pid) {
+    const auto window = windowOf(vanto, pid);
+    if (!window || !window->contains("title")) return std::nullopt;
+    return (*window)["title"].get<std::string>();
+}
+
+std::optional<Json> waitForWindowOf(VantoSession& vanto, std::optional<pid_t> pid, std::string_view titlePart,
+                                    Duration timeout) {
+    std::optional<Json> found;
+    waitFor([&] { return (found = windowOf(vanto, pid, titlePart)).has_value(); }, timeout, 200ms);
+    return found;
+}
+
+std::uint64_t waitForWindow(VantoSession& vanto, std::string_view titlePart, Duration timeout) {
+    const auto window = waitForWindowOf(vanto, std::nullopt, titlePart, timeout);
+    return window ? windowIDOf(*window) : 0;
+}
+
+Json find(VantoSession& vanto, pid_t pid, const std::string& text, std::optional<std::string> role,
+          std::optional<int> limit) {
+    Json request = {{"cmd", "find"}, {"pid", pid}, {"text", text}};
+    if (role) request["role"] = *role;
+    if (limit) request["limit"] = *limit;
+    Json answer = vanto.ask(request);
+    EXPECT_EQ(answer.value("ok", false), true) << answer.dump();
+    return answer.contains("elements") ? answer["elements"] : Json::array();
+}
+
+Json centreOf(const Json& element) {
+    return {{"x", element["cx"]}, {"y", element["cy"]}};
 }
 
 bool waitFor(const std::function<bool()>& predicate, Duration timeout, Duration interval) {

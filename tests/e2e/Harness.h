@@ -4,6 +4,7 @@
 // headless desktop that scripts/headless-desktop.sh sets up around each test run.
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <sys/types.h>
 
@@ -15,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -22,6 +24,8 @@ namespace vanto::e2e {
 
 using namespace std::chrono_literals;
 using Duration = std::chrono::milliseconds;
+// Requests and answers of the control protocol, keys in the order they were written.
+using Json = nlohmann::ordered_json;
 
 // The binaries under test, fixed at build time.
 std::string vantoBinary();
@@ -138,6 +142,17 @@ public:
     std::optional<std::string> answer(Duration timeout = 10s);
     // send + answer; records a failure and returns "" when no answer comes.
     std::string request(std::string_view line, Duration timeout = 10s);
+    // One request and its answer, which must be one compact JSON object: anything else
+    // is a test failure and reads as {}.
+    Json ask(const Json& request, Duration timeout = 30s);
+    // The same for a suite that compares its answers without regard to key order.
+    template <class Unordered>
+    requires std::is_same_v<Unordered, nlohmann::json> Unordered ask(const Unordered& request, Duration timeout = 30s) {
+        return Unordered(ask(Json(request), timeout));
+    }
+    // A request is JSON, not a line: raw lines go through request().
+    Json ask(const char*, Duration = {}) = delete;
+    Json ask(const std::string&, Duration = {}) = delete;
     testing::AssertionResult noAnswerWithin(Duration quiet);
     void closeInput() { child_.closeStdin(); }
     void closeOutput() { child_.closeStdout(); }
@@ -188,6 +203,28 @@ std::optional<Geometry> xwininfo(std::uint64_t windowID);
 
 // The top-level windows the window manager lists, bottom to top.
 std::vector<std::uint64_t> clientListStacking();
+
+// --- windows and elements as vanto lists them ---------------------------------------
+
+// The windows vanto lists right now, front to back.
+Json listWindows(VantoSession& vanto);
+std::uint64_t windowIDOf(const Json& window);
+// The frontmost listed window of the process (of any process when none) whose title
+// holds titlePart.
+std::optional<Json> windowOf(VantoSession& vanto, std::optional<pid_t> pid, std::string_view titlePart = "");
+std::optional<std::string> titleOf(VantoSession& vanto, pid_t pid);
+// Waits until windowOf finds the window.
+std::optional<Json> waitForWindowOf(VantoSession& vanto, std::optional<pid_t> pid, std::string_view titlePart,
+                                    Duration timeout = 45s);
+// The id of the first window of any process whose title holds titlePart, once it is
+// listed; 0 when none came.
+std::uint64_t waitForWindow(VantoSession& vanto, std::string_view titlePart, Duration timeout = 45s);
+
+// The elements "find" answers with for the text in the process, which must answer ok.
+Json find(VantoSession& vanto, pid_t pid, const std::string& text, std::optional<std::string> role = std::nullopt,
+          std::optional<int> limit = std::nullopt);
+// An element's centre, as a request's "to".
+Json centreOf(const Json& element);
 
 // Polls predicate until it holds or the time is up.
 bool waitFor(const std::function<bool()>& predicate, Duration timeout, Duration interval = 50ms);

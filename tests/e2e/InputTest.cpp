@@ -12,8 +12,6 @@
 #include "platform/linux/LinuxKeys.h"
 #include "platform/linux/LinuxWindowServer.h"
 
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -31,7 +29,6 @@
 #include <X11/keysym.h>
 
 using namespace vanto::e2e;
-using Json = nlohmann::json;
 
 namespace {
 
@@ -273,23 +270,6 @@ std::string textRequest(const std::string& text) {
 const std::string ok = R"({"ok":true})";
 
 // --- Chromium ------------------------------------------------------------------
-
-// The title of the process's front window as vanto lists it.
-std::optional<std::string> titleOf(VantoSession& vanto, pid_t pid) {
-    Json answer = Json::parse(vanto.request(R"({"cmd":"list-windows"})"), nullptr, false);
-    if (answer.is_discarded() || !answer.contains("windows")) return std::nullopt;
-    for (const auto& window : answer["windows"])
-        if (window.value("pid", 0) == pid && window.contains("title")) return window["title"].get<std::string>();
-    return std::nullopt;
-}
-
-std::optional<Json> windowOf(VantoSession& vanto, pid_t pid) {
-    Json answer = Json::parse(vanto.request(R"({"cmd":"list-windows"})"), nullptr, false);
-    if (answer.is_discarded() || !answer.contains("windows")) return std::nullopt;
-    for (const auto& window : answer["windows"])
-        if (window.value("pid", 0) == pid) return window;
-    return std::nullopt;
-}
 
 // Waits until the page's title (the window title less " - Chromium") is the expected one.
 testing::AssertionResult pageTitleBecomes(VantoSession& vanto, pid_t pid, const std::string& expected,

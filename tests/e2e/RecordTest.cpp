@@ -9,8 +9,6 @@
 #include "capture/StepHUD.h"
 #include "platform/linux/LinuxPlatform.h"
 
-#include <nlohmann/json.hpp>
-
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -29,7 +27,6 @@ extern "C" {
 #include <thread>
 
 using namespace vanto::e2e;
-using Json = nlohmann::json;
 
 namespace {
 
@@ -118,31 +115,8 @@ std::string colourPage(const std::string& title, const std::string& colour) {
     return "<style>html,body{margin:0;height:100%;background:" + colour + ";cursor:default}</style>" + title;
 }
 
-// Waits until vanto lists a window whose title holds the text; its number.
-std::uint64_t waitForWindow(VantoSession& vanto, const std::string& titlePart) {
-    std::uint64_t id = 0;
-    waitFor(
-        [&] {
-            Json answer = Json::parse(vanto.request(R"({"cmd":"list-windows"})"), nullptr, false);
-            if (!answer.is_object() || !answer.contains("windows")) return false;
-            for (const auto& window : answer["windows"])
-                if (window.value("title", "").find(titlePart) != std::string::npos) {
-                    id = window.value("windowID", std::uint64_t{0});
-                    return true;
-                }
-            return false;
-        },
-        45s, 200ms);
-    return id;
-}
-
-Json requestJSON(VantoSession& vanto, const std::string& line, Duration timeout = 20s) {
-    return Json::parse(vanto.request(line, timeout), nullptr, false);
-}
-
-std::string startWindow(std::uint64_t id, const std::string& output, int fps = 30) {
-    return Json{{"cmd", "start"}, {"target", {{"kind", "window"}, {"windowID", id}}}, {"fps", fps}, {"output", output}}
-        .dump();
+Json startWindow(std::uint64_t id, const std::string& output, int fps = 30) {
+    return {{"cmd", "start"}, {"target", {{"kind", "window"}, {"windowID", id}}}, {"fps", fps}, {"output", output}};
 }
 
 using Clock = std::chrono::steady_clock;
@@ -201,25 +175,23 @@ TEST(Record, AWindowWhileMovingClickingAndTyping) {
     // The take begins while "start" is answered: its five seconds count from the
     // request, as the stop's own latency counts at the other end.
     const auto startedAt = Clock::now();
-    Json started = requestJSON(vanto, startWindow(id, output));
+    Json started = vanto.ask(startWindow(id, output));
     ASSERT_EQ(started, (Json{{"ok", true}})) << started.dump();
 
-    Json status = requestJSON(vanto, R"({"cmd":"status"})");
+    Json status = vanto.ask({{"cmd", "status"}});
     EXPECT_EQ(status["status"]["recording"], true);
     EXPECT_EQ(status["status"]["path"], output);
 
     const int fieldX = geometry->x + 150, fieldY = geometry->y + 95;
-    EXPECT_EQ(requestJSON(
-                  vanto, Json{{"cmd", "move"}, {"to", {{"x", fieldX}, {"y", fieldY}}}, {"label", "Name field"}}.dump()),
+    EXPECT_EQ(vanto.ask(Json{{"cmd", "move"}, {"to", {{"x", fieldX}, {"y", fieldY}}}, {"label", "Name field"}}),
               (Json{{"ok", true}}));
-    EXPECT_EQ(requestJSON(vanto, Json{{"cmd", "click"}, {"label", "Name field"}}.dump()), (Json{{"ok", true}}));
-    EXPECT_EQ(requestJSON(vanto, Json{{"cmd", "type"}, {"text", "Ada"}, {"label", "Name field"}}.dump()),
-              (Json{{"ok", true}}));
-    EXPECT_EQ(requestJSON(vanto, Json{{"cmd", "move"}, {"to", {{"x", fieldX + 200}, {"y", fieldY + 200}}}}.dump()),
+    EXPECT_EQ(vanto.ask(Json{{"cmd", "click"}, {"label", "Name field"}}), (Json{{"ok", true}}));
+    EXPECT_EQ(vanto.ask(Json{{"cmd", "type"}, {"text", "Ada"}, {"label", "Name field"}}), (Json{{"ok", true}}));
+    EXPECT_EQ(vanto.ask(Json{{"cmd", "move"}, {"to", {{"x", fieldX + 200}, {"y", fieldY + 200}}}}),
               (Json{{"ok", true}})); // no label: not logged
     std::this_thread::sleep_until(startedAt + 5s);
 
-    Json stopped = requestJSON(vanto, R"({"cmd":"stop"})", 30s);
+    Json stopped = vanto.ask({{"cmd", "stop"}}, 30s);
     ASSERT_EQ(stopped.value("ok", false), true) << stopped.dump();
     EXPECT_EQ(stopped["stopped"]["path"], output);
     EXPECT_EQ(stopped["stopped"]["events"], 3);
@@ -232,11 +204,11 @@ TEST(Record, AWindowWhileMovingClickingAndTyping) {
             << stopped.dump();
     }
 
-    Json after = requestJSON(vanto, R"({"cmd":"status"})");
+    Json after = vanto.ask({{"cmd", "status"}});
     EXPECT_EQ(after["status"]["recording"], false);
     EXPECT_EQ(after["status"]["path"], output);
     EXPECT_EQ(after["status"]["events"], 3);
-    EXPECT_EQ(requestJSON(vanto, R"({"cmd":"stop"})"), (Json{{"ok", false}, {"error", "no recording in progress"}}));
+    EXPECT_EQ(vanto.ask({{"cmd", "stop"}}), (Json{{"ok", false}, {"error", "no recording in progress"}}));
 
     Json probed = probe(output);
     ASSERT_TRUE(probed.contains("streams") && !probed["streams"].empty()) << probed.dump();
@@ -266,11 +238,11 @@ TEST(Record, ThePointerIsInThePictureWhereItMoved) {
     warpPointer(geometry->x + 100, geometry->y + 300);
 
     const std::string output = (folder.path() / "pointer.mov").string();
-    ASSERT_EQ(requestJSON(vanto, startWindow(id, output)), (Json{{"ok", true}}));
+    ASSERT_EQ(vanto.ask(startWindow(id, output)), (Json{{"ok", true}}));
     std::this_thread::sleep_for(1200ms);
     warpPointer(geometry->x + 400, geometry->y + 150);
     std::this_thread::sleep_for(1200ms);
-    ASSERT_EQ(requestJSON(vanto, R"({"cmd":"stop"})", 30s).value("ok", false), true);
+    ASSERT_EQ(vanto.ask({{"cmd", "stop"}}, 30s).value("ok", false), true);
 
     auto pictures = decodeMovie(output);
     ASSERT_GT(pictures.size(), 30u);
@@ -311,14 +283,14 @@ TEST(Record, AWindowPlacedOverTheRecordedOneIsNotInIt) {
     ASSERT_TRUE(geometry);
 
     const std::string output = (folder.path() / "covered.mov").string();
-    Json start = Json::parse(startWindow(id, output));
+    Json start = startWindow(id, output);
     start["showsCursor"] = false;
-    ASSERT_EQ(requestJSON(vanto, start.dump()), (Json{{"ok", true}}));
+    ASSERT_EQ(vanto.ask(start), (Json{{"ok", true}}));
     std::this_thread::sleep_for(700ms);
     TestWindow cover(geometry->x + 100, geometry->y + 100, 300, 200, "Cover");
     activateWindow(cover.id());
     std::this_thread::sleep_for(1500ms);
-    ASSERT_EQ(requestJSON(vanto, R"({"cmd":"stop"})", 30s).value("ok", false), true);
+    ASSERT_EQ(vanto.ask({{"cmd", "stop"}}, 30s).value("ok", false), true);
 
     auto pictures = decodeMovie(output);
     ASSERT_FALSE(pictures.empty());
@@ -344,22 +316,22 @@ TEST(Record, ADisplayRecordingLeavesOutTheIndicator) {
 
     const std::string output = (folder.path() / "display.mov").string();
     Json start{{"cmd", "start"}, {"target", {{"kind", "display"}}}, {"output", output}, {"showsCursor", false}};
-    ASSERT_EQ(requestJSON(vanto, start.dump()), (Json{{"ok", true}}));
+    ASSERT_EQ(vanto.ask(start), (Json{{"ok", true}}));
     std::this_thread::sleep_for(500ms);
     // Without a system tray the indicator is a small label in front of every window.
     const std::optional<Geometry> indicator = panelWindow("Vanto recording indicator");
     std::this_thread::sleep_for(1000ms);
-    ASSERT_EQ(requestJSON(vanto, R"({"cmd":"stop"})", 30s).value("ok", false), true);
+    ASSERT_EQ(vanto.ask({{"cmd", "stop"}}, 30s).value("ok", false), true);
     ASSERT_TRUE(indicator) << "the indicator label is not on screen";
 
     // What the browser's window holds under the label, from a window recording, which
     // never shows other windows.
     const std::string windowOutput = (folder.path() / "window.mov").string();
-    Json windowStart = Json::parse(startWindow(id, windowOutput));
+    Json windowStart = startWindow(id, windowOutput);
     windowStart["showsCursor"] = false;
-    ASSERT_EQ(requestJSON(vanto, windowStart.dump()), (Json{{"ok", true}}));
+    ASSERT_EQ(vanto.ask(windowStart), (Json{{"ok", true}}));
     std::this_thread::sleep_for(1000ms);
-    ASSERT_EQ(requestJSON(vanto, R"({"cmd":"stop"})", 30s).value("ok", false), true);
+    ASSERT_EQ(vanto.ask({{"cmd", "stop"}}, 30s).value("ok", false), true);
     const auto geometry = xwininfo(id);
     ASSERT_TRUE(geometry);
 
@@ -405,7 +377,7 @@ TEST(Record, AKilledRecordingLeavesAPlayableMovie) {
     for (const auto& window : windows)
         if (window.value("title", "").find("Killed take") != std::string::npos) id = window["windowID"];
     ASSERT_NE(id, 0u) << *listed;
-    vanto.write(startWindow(id, output) + "\n");
+    vanto.write(startWindow(id, output).dump() + "\n");
     auto answer = vanto.readLine(20s);
     ASSERT_EQ(answer, R"({"ok":true})");
     const auto started = Clock::now();
@@ -437,11 +409,11 @@ TEST(Record, OneMovieFileTakesOneRecordingAndOnlyAFileIsReplaced) {
     std::this_thread::sleep_for(1000ms);
 
     const std::string output = (folder.path() / "take.mov").string();
-    ASSERT_EQ(requestJSON(first, startWindow(id, output)), (Json{{"ok", true}}));
-    EXPECT_EQ(requestJSON(second, startWindow(id, output)),
+    ASSERT_EQ(first.ask(startWindow(id, output)), (Json{{"ok", true}}));
+    EXPECT_EQ(second.ask(startWindow(id, output)),
               (Json{{"ok", false}, {"error", "another recording is already writing to " + output}}));
     std::this_thread::sleep_for(2s);
-    Json stopped = requestJSON(first, R"({"cmd":"stop"})", 30s);
+    Json stopped = first.ask({{"cmd", "stop"}}, 30s);
     ASSERT_EQ(stopped.value("ok", false), true) << stopped.dump();
     const double duration = stopped["stopped"]["duration"].get<double>();
     Json probed = probe(output);
@@ -453,7 +425,7 @@ TEST(Record, OneMovieFileTakesOneRecordingAndOnlyAFileIsReplaced) {
     Json huge{{"cmd", "start"},
               {"target", {{"kind", "display"}, {"rect", {{"x", 0}, {"y", 0}, {"width", 1e9}, {"height", 100}}}}},
               {"output", output}};
-    Json failed = requestJSON(second, huge.dump(), 30s);
+    Json failed = second.ask(huge, 30s);
     EXPECT_EQ(failed.value("ok", true), false);
     EXPECT_NE(failed.value("error", "").find("cannot open the encoder"), std::string::npos) << failed.dump();
     EXPECT_EQ(std::filesystem::file_size(output), size);
@@ -462,15 +434,15 @@ TEST(Record, OneMovieFileTakesOneRecordingAndOnlyAFileIsReplaced) {
     // A folder is never taken for an old take.
     const auto shelf = folder.path() / "shelf";
     std::filesystem::create_directory(shelf);
-    EXPECT_EQ(requestJSON(second, startWindow(id, shelf.string())),
+    EXPECT_EQ(second.ask(startWindow(id, shelf.string())),
               (Json{{"ok", false},
                     {"error", "cannot record to " + shelf.string() + ": it is a folder; name a movie file in it"}}));
     EXPECT_TRUE(std::filesystem::is_directory(shelf));
 
     // Once free, the file takes the second process's recording.
-    ASSERT_EQ(requestJSON(second, startWindow(id, output)), (Json{{"ok", true}}));
+    ASSERT_EQ(second.ask(startWindow(id, output)), (Json{{"ok", true}}));
     std::this_thread::sleep_for(1s);
-    ASSERT_EQ(requestJSON(second, R"({"cmd":"stop"})", 30s).value("ok", false), true);
+    ASSERT_EQ(second.ask({{"cmd", "stop"}}, 30s).value("ok", false), true);
     EXPECT_LT(probedDuration(probe(output)), duration - 0.5);
     std::vector<std::string> left;
     for (const auto& entry : std::filesystem::directory_iterator(folder.path()))
@@ -663,18 +635,15 @@ addEventListener('keydown', e => { if (e.key === '.' && e.ctrlKey && e.altKey) d
     Json cookie;
     ASSERT_TRUE(waitFor(
         [&] {
-            Json answer =
-                requestJSON(vanto, Json{{"cmd", "find"}, {"pid", browser->pid()}, {"text", "Accept cookies"}}.dump());
-            if (!answer.contains("elements") || answer["elements"].empty()) return false;
-            cookie = answer["elements"][0];
+            const Json found = find(vanto, browser->pid(), "Accept cookies");
+            if (found.empty()) return false;
+            cookie = found[0];
             return true;
         },
         60s, 500ms));
     const int x = cookie["cx"].get<int>(), y = cookie["cy"].get<int>();
-    auto click = [&](int atX, int atY) {
-        return requestJSON(vanto, Json{{"cmd", "click"}, {"to", {{"x", atX}, {"y", atY}}}}.dump());
-    };
-    const std::string chord = R"({"cmd":"key","keys":["ctrl+alt+."]})";
+    auto click = [&](int atX, int atY) { return vanto.ask(Json{{"cmd", "click"}, {"to", {{"x", atX}, {"y", atY}}}}); };
+    const Json chord = Json::parse(R"({"cmd":"key","keys":["ctrl+alt+."]})");
 
     vanto::LinuxPlatform backend;
     auto panels = vanto::makeDesktopPanels(backend.runLoop());
@@ -703,12 +672,12 @@ addEventListener('keydown', e => { if (e.key === '.' && e.ctrlKey && e.altKey) d
 
         // Suspended: the chord is the page's.
         platform.mainThread.run([&] { hud.suspendStopping("Saving the take"); });
-        EXPECT_EQ(requestJSON(vanto, chord), (Json{{"ok", true}}));
+        EXPECT_EQ(vanto.ask(chord), (Json{{"ok", true}}));
         EXPECT_NE(waitForWindow(vanto, "Chord 1"), 0u) << "the chord did not reach the page";
         EXPECT_EQ(stops, 0);
 
         platform.mainThread.run([&] { hud.resumeStopping(); });
-        EXPECT_EQ(requestJSON(vanto, chord), (Json{{"ok", true}}));
+        EXPECT_EQ(vanto.ask(chord), (Json{{"ok", true}}));
         EXPECT_TRUE(waitFor([&] { return stops == 1; }, 10s)) << "Ctrl+Alt+. did not stop";
 
         platform.mainThread.run([&] { hud.allowStopping([&] { stops += 10; }); });
@@ -717,7 +686,7 @@ addEventListener('keydown', e => { if (e.key === '.' && e.ctrlKey && e.altKey) d
         platform.mainThread.run([&] { hud.hide(); });
 
         // Once hidden the chord is the page's again, and nothing stops.
-        EXPECT_EQ(requestJSON(vanto, chord), (Json{{"ok", true}}));
+        EXPECT_EQ(vanto.ask(chord), (Json{{"ok", true}}));
         EXPECT_NE(waitForWindow(vanto, "Chord 2"), 0u) << "the chord stayed taken";
         EXPECT_EQ(stops, 11);
     });

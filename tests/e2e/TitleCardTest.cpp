@@ -16,7 +16,6 @@
 #include <string>
 
 using namespace vanto::e2e;
-using Json = nlohmann::json;
 
 namespace {
 
@@ -209,16 +208,6 @@ TEST(TitleCardRendering, ThePageRequestCheckSeesARequest) {
     EXPECT_EQ(shown.pageRequests.front(), "http://example.invalid/a.png");
 }
 
-namespace {
-
-Json answerOf(VantoSession& vanto, const Json& request) {
-    Json answer = Json::parse(vanto.request(request.dump(), 30s), nullptr, false);
-    if (answer.is_discarded()) return Json::object();
-    return answer;
-}
-
-} // namespace
-
 TEST(TitleCardPage, ShowsItsTitleInTheAccessibilityTree) {
     TempDir folder("vanto-e2e-card");
     vanto::fake::SeededRandom random(13);
@@ -228,19 +217,17 @@ TEST(TitleCardPage, ShowsItsTitleInTheAccessibilityTree) {
 
     Json found;
     auto findTitle = [&] {
-        Json answer = answerOf(vanto, {{"cmd", "find"}, {"pid", chromium->pid()}, {"text", "Meet <b>Vanto</b>"}});
-        found = answer.value("elements", Json::array());
+        found = find(vanto, chromium->pid(), "Meet <b>Vanto</b>");
         for (const auto& element : found)
             if (element.value("text", "") == "Meet <b>Vanto</b>" && element.value("inPage", false)) return true;
         return false;
     };
     ASSERT_TRUE(waitFor(findTitle, 60s, 500ms)) << "the title never showed in the page: " << found.dump();
     for (const char* text : {"Demo videos that make themselves", "Start your first take"}) {
-        Json answer = answerOf(vanto, {{"cmd", "find"}, {"pid", chromium->pid()}, {"text", text}});
+        const Json found = find(vanto, chromium->pid(), text);
         bool shown = false;
-        for (const auto& element : answer.value("elements", Json::array()))
-            shown = shown || element.value("text", "") == text;
-        EXPECT_TRUE(shown) << text << ": " << answer.dump();
+        for (const auto& element : found) shown = shown || element.value("text", "") == text;
+        EXPECT_TRUE(shown) << text << ": " << found.dump();
     }
 }
 

@@ -50,11 +50,6 @@ protected:
         session = std::make_unique<VantoSession>();
     }
 
-    Json request(const Json& line, Duration timeout = 30s) {
-        auto answer = session->request(line.dump(), timeout);
-        return Json::parse(answer, nullptr, false);
-    }
-
     Json serviceGet(const std::string& path) {
         auto response = service.call("GET", path, "", {{"Authorization", "Bearer " + token}});
         EXPECT_EQ(response.status, 200) << path;
@@ -63,23 +58,6 @@ protected:
 
     std::string serviceFile(const std::string& id) {
         return service.call("GET", "/api/video/" + id + "/file", "", {{"Authorization", "Bearer " + token}}).body;
-    }
-
-    std::uint64_t waitForWindow(const std::string& titlePart) {
-        std::uint64_t id = 0;
-        waitFor(
-            [&] {
-                Json answer = request({{"cmd", "list-windows"}});
-                if (!answer.is_object() || !answer.contains("windows")) return false;
-                for (const auto& window : answer["windows"])
-                    if (window.value("title", "").find(titlePart) != std::string::npos) {
-                        id = window.value("windowID", std::uint64_t{0});
-                        return true;
-                    }
-                return false;
-            },
-            45s, 200ms);
-        return id;
     }
 
     TempDir folder{"vanto-e2e-upload"};
@@ -95,17 +73,17 @@ const Json nothingRecorded = {{"ok", false},
                               {"error", "no recording to upload; record one first or pass an explicit path"}};
 
 TEST_F(Upload, ADisplayTakeArrivesByteForByteWithTheClicksWhereTheyWere) {
-    EXPECT_EQ(request({{"cmd", "upload"}}), notConnected);
-    EXPECT_EQ(request({{"cmd", "upload"}, {"path", "/tmp/anything.mov"}}), notConnected);
-    Json connected = request({{"cmd", "connect"}, {"token", token}});
+    EXPECT_EQ(session->ask(Json{{"cmd", "upload"}}), notConnected);
+    EXPECT_EQ(session->ask(Json{{"cmd", "upload"}, {"path", "/tmp/anything.mov"}}), notConnected);
+    Json connected = session->ask(Json{{"cmd", "connect"}, {"token", token}});
     ASSERT_EQ(connected.value("ok", false), true) << connected.dump();
-    EXPECT_EQ(request({{"cmd", "upload"}}), nothingRecorded);
+    EXPECT_EQ(session->ask(Json{{"cmd", "upload"}}), nothingRecorded);
 
     auto page = writePage(folder.path(), "Upload me",
                           "<input id=name style='margin:80px;font-size:20px' placeholder=Name>"
                           "<button style='margin:80px;font-size:20px'>Send</button>");
     auto browser = startChromium(page, 60, 40, 800, 600);
-    const auto window = waitForWindow("Upload me");
+    const auto window = waitForWindow(*session, "Upload me");
     ASSERT_NE(window, 0u);
     std::this_thread::sleep_for(1500ms); // painted
     auto geometry = xwininfo(window);
@@ -114,21 +92,22 @@ TEST_F(Upload, ADisplayTakeArrivesByteForByteWithTheClicksWhereTheyWere) {
     ASSERT_TRUE(screen);
 
     const auto output = folder.path() / "display.mov";
-    ASSERT_EQ(request({{"cmd", "start"}, {"target", {{"kind", "display"}}}, {"output", output.string()}}),
+    ASSERT_EQ(session->ask(Json{{"cmd", "start"}, {"target", {{"kind", "display"}}}, {"output", output.string()}}),
               (Json{{"ok", true}}));
     const int fieldX = geometry->x + 150, fieldY = geometry->y + 95;
     const int buttonX = geometry->x + 120, buttonY = geometry->y + 260;
     const Json ok = {{"ok", true}};
-    EXPECT_EQ(request({{"cmd", "move"}, {"to", {{"x", fieldX}, {"y", fieldY}}}, {"label", "Name field"}}), ok);
-    EXPECT_EQ(request({{"cmd", "click"}, {"to", {{"x", fieldX}, {"y", fieldY}}}, {"label", "Name field"}}), ok);
-    EXPECT_EQ(request({{"cmd", "type"}, {"text", "Ada"}, {"label", "Name"}}), ok);
-    EXPECT_EQ(request({{"cmd", "click"}, {"to", {{"x", buttonX}, {"y", buttonY}}}, {"label", "Send"}}), ok);
+    EXPECT_EQ(session->ask(Json{{"cmd", "move"}, {"to", {{"x", fieldX}, {"y", fieldY}}}, {"label", "Name field"}}), ok);
+    EXPECT_EQ(session->ask(Json{{"cmd", "click"}, {"to", {{"x", fieldX}, {"y", fieldY}}}, {"label", "Name field"}}),
+              ok);
+    EXPECT_EQ(session->ask(Json{{"cmd", "type"}, {"text", "Ada"}, {"label", "Name"}}), ok);
+    EXPECT_EQ(session->ask(Json{{"cmd", "click"}, {"to", {{"x", buttonX}, {"y", buttonY}}}, {"label", "Send"}}), ok);
     std::this_thread::sleep_for(1s);
-    Json stopped = request({{"cmd", "stop"}});
+    Json stopped = session->ask(Json{{"cmd", "stop"}});
     ASSERT_EQ(stopped.value("ok", false), true) << stopped.dump();
     EXPECT_EQ(stopped["stopped"]["events"], 4);
 
-    Json uploaded = request({{"cmd", "upload"}, {"narration", "Signing up"}}, 120s);
+    Json uploaded = session->ask(Json{{"cmd", "upload"}, {"narration", "Signing up"}}, 120s);
     ASSERT_EQ(uploaded.value("ok", false), true) << uploaded.dump() << "\n" << service.log();
     const std::string id = uploaded["uploaded"]["id"];
     EXPECT_EQ(uploaded, (Json{{"ok", true},
@@ -164,25 +143,25 @@ TEST_F(Upload, ADisplayTakeArrivesByteForByteWithTheClicksWhereTheyWere) {
 }
 
 TEST_F(Upload, AWindowTakeGoesUpWithEventsWithoutPositions) {
-    ASSERT_EQ(request({{"cmd", "connect"}, {"token", token}}).value("ok", false), true);
+    ASSERT_EQ(session->ask(Json{{"cmd", "connect"}, {"token", token}}).value("ok", false), true);
     auto page = writePage(folder.path(), "Window take", "<button style='margin:80px'>Go</button>");
     auto browser = startChromium(page, 100, 80, 700, 500);
-    const auto window = waitForWindow("Window take");
+    const auto window = waitForWindow(*session, "Window take");
     ASSERT_NE(window, 0u);
     std::this_thread::sleep_for(1s);
     auto geometry = xwininfo(window);
     ASSERT_TRUE(geometry);
 
     const auto output = folder.path() / "window.mov";
-    ASSERT_EQ(
-        request(
-            {{"cmd", "start"}, {"target", {{"kind", "window"}, {"windowID", window}}}, {"output", output.string()}}),
-        (Json{{"ok", true}}));
-    request({{"cmd", "click"}, {"to", {{"x", geometry->x + 100}, {"y", geometry->y + 100}}}, {"label", "Go"}});
+    ASSERT_EQ(session->ask(Json{{"cmd", "start"},
+                                {"target", {{"kind", "window"}, {"windowID", window}}},
+                                {"output", output.string()}}),
+              (Json{{"ok", true}}));
+    session->ask(Json{{"cmd", "click"}, {"to", {{"x", geometry->x + 100}, {"y", geometry->y + 100}}}, {"label", "Go"}});
     std::this_thread::sleep_for(1s);
-    ASSERT_EQ(request({{"cmd", "stop"}}).value("ok", false), true);
+    ASSERT_EQ(session->ask(Json{{"cmd", "stop"}}).value("ok", false), true);
 
-    Json uploaded = request({{"cmd", "upload"}, {"path", output.string()}}, 120s);
+    Json uploaded = session->ask(Json{{"cmd", "upload"}, {"path", output.string()}}, 120s);
     ASSERT_EQ(uploaded.value("ok", false), true) << uploaded.dump();
     EXPECT_EQ(uploaded["uploaded"]["events"], 1) << "the last take named by its path keeps its events";
     const std::string id = uploaded["uploaded"]["id"];
@@ -196,17 +175,18 @@ TEST_F(Upload, AWindowTakeGoesUpWithEventsWithoutPositions) {
     // Another file goes up without the take's events.
     const auto copy = folder.path() / "copy.mov";
     fs::copy_file(output, copy);
-    Json other = request({{"cmd", "upload"}, {"path", copy.string()}}, 120s);
+    Json other = session->ask(Json{{"cmd", "upload"}, {"path", copy.string()}}, 120s);
     EXPECT_EQ(other["uploaded"]["events"], 0) << other.dump();
 }
 
 TEST_F(Upload, EachMissingRequiredFieldIsNamed) {
     for (const auto& [cmd, field] : {std::pair{"start", "target"}, std::pair{"move", "to"}, std::pair{"at", "to"},
                                      std::pair{"type", "text"}, std::pair{"key", "keys"}})
-        EXPECT_EQ(request({{"cmd", cmd}}),
+        EXPECT_EQ(session->ask(Json{{"cmd", cmd}}),
                   (Json{{"ok", false}, {"error", std::string("missing required field: ") + field}}))
             << cmd;
-    EXPECT_EQ(request({{"cmd", "status"}}), (Json{{"ok", true}, {"status", {{"recording", false}, {"events", 0}}}}))
+    EXPECT_EQ(session->ask(Json{{"cmd", "status"}}),
+              (Json{{"ok", true}, {"status", {{"recording", false}, {"events", 0}}}}))
         << "nothing was started by the refused start";
 }
 
