@@ -330,6 +330,24 @@ TEST_F(AXResolverTest, WindowsAreRestoredFocusedAndPlaced) {
     EXPECT_EQ(windows.restoreMinimizedWindows(appPID), 0);
 }
 
+// Placement and the hit test leave this program's own windows alone: it would otherwise
+// move or raise its panels, or let them answer for the element under them.
+TEST_F(AXResolverTest, ThisProgramsOwnWindowsAreNeitherMovedNorHitTested) {
+    auto own = ax.addApplication(desktop.processes.self, "Vanto");
+    auto panel = ax.addWindow(own, "Panel", Rect{300, 300, 400, 300});
+    panel->set(ax::minimized, true);
+    panel->add("AXGroup", std::nullopt, Rect{300, 300, 400, 300}); // what a point on it hits
+    const AXElement target = *AXElement::withFrame("AXButton", "Go", 500, 500, 40, 20);
+
+    EXPECT_EQ(windows.restoreMinimizedWindows(desktop.processes.self), 0);
+    EXPECT_FALSE(windows.focus(Rect{300, 300, 10, 10}, desktop.processes.self));
+    EXPECT_FALSE(windows.place(desktop.processes.self, Rect{0, 0, 1024, 700}));
+    EXPECT_TRUE(reader.hits(target, Point{510, 510}, desktop.processes.self));
+    EXPECT_EQ(panel->attributes[ax::minimized], AXValue(true));
+    EXPECT_EQ(panel->frame, (Rect{300, 300, 400, 300}));
+    EXPECT_TRUE(ax.actions.empty());
+}
+
 TEST_F(AXResolverTest, HitsTellWhetherAPointReachesTheElement) {
     auto web = window->add("AXWebArea", "Page", Rect{100, 150, 800, 550});
     auto button = web->add("AXButton", "Go", Rect{200, 200, 100, 40});
