@@ -1,6 +1,6 @@
 #pragma once
 
-#include "agent/Plan.h"
+#include "plan/Plan.h"
 #include "agent/RunLog.h"
 #include "agent/RunParams.h"
 #include "platform/Clock.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Random.h"
+#include "base/Random.h"
 
 #include <string>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "agent/Step.h"
+#include "plan/Step.h"
 
 #include <nlohmann/json.hpp>
 

@@ -12,7 +12,7 @@
 #include "platform/Permissions.h"
 #include "platform/Pointer.h"
 #include "platform/Processes.h"
-#include "platform/Random.h"
+#include "base/Random.h"
 #include "platform/Ui.h"
 #include "platform/WindowServer.h"
 #include "platform/Workspace.h"

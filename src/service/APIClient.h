@@ -1,10 +1,10 @@
 #pragma once
 
-#include "agent/Plan.h"
+#include "plan/Plan.h"
 #include "capture/CaptureEvent.h"
 #include "platform/Clock.h"
 #include "platform/Http.h"
-#include "platform/Random.h"
+#include "base/Random.h"
 #include "service/ConfigStore.h"
 #include "service/UploadError.h"
 #include "service/UploadResult.h"

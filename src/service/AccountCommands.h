@@ -7,7 +7,7 @@
 #include "platform/MainThread.h"
 #include "platform/Paths.h"
 #include "platform/Processes.h"
-#include "platform/Random.h"
+#include "base/Random.h"
 #include "platform/Workspace.h"
 #include "service/AccountStatus.h"
 

@@ -3,7 +3,7 @@
 #include "platform/Clock.h"
 #include "platform/Listener.h"
 #include "platform/Processes.h"
-#include "platform/Random.h"
+#include "base/Random.h"
 #include "platform/Workspace.h"
 #include "service/ConfigStore.h"
 

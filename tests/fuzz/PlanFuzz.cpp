@@ -1,7 +1,7 @@
 // The planner's answer as the service sends it. A plan that decodes must encode and
 // decode again to the same plan: what the run log keeps is what was run.
 
-#include "agent/Plan.h"
+#include "plan/Plan.h"
 #include "base/Json.h"
 
 #include <cstddef>

@@ -4,7 +4,7 @@
 // a whole upload goes through). The client's own errors are expected; anything else
 // thrown, or a number that does not fit, is a fault.
 
-#include "agent/Plan.h"
+#include "plan/Plan.h"
 #include "base/Json.h"
 #include "platform/fake/FakePlatform.h"
 #include "service/APIClient.h"

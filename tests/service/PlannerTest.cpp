@@ -3,7 +3,7 @@
 
 #include "ServiceFixture.h"
 
-#include "agent/Plan.h"
+#include "plan/Plan.h"
 #include "base/Json.h"
 
 #include <cstdlib>

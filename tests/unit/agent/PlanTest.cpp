@@ -1,4 +1,4 @@
-#include "agent/Plan.h"
+#include "plan/Plan.h"
 #include "agent/PlanSteps.h"
 #include "base/Json.h"
 

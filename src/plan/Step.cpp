@@ -1,4 +1,4 @@
-#include "agent/Step.h"
+#include "plan/Step.h"
 
 #include "base/Json.h"
 
