@@ -33,7 +33,8 @@ Engine::Engine(Platform& platform)
       resolver_(platform.accessibility, platform.processes, platform.clock), indicator_(platform.ui), hud_(platform.ui),
       recorder_(platform.capture, platform.clock, platform.mainThread, indicator_, hud_),
       accounts_({platform.paths, platform.processes, platform.clock, platform.random, platform.http, platform.workspace,
-                 platform.network, platform.mainThread, platform.defaults}) {}
+                 platform.network, platform.mainThread, platform.defaults}),
+      corrections_(platform.defaults, platform.clock) {}
 
 Engine::~Engine() {
     // The process-wide log must not outlive the engine that owns it.

@@ -19,6 +19,7 @@
 #include "service/UploadResult.h"
 #include "targets/AXElement.h"
 #include "targets/AXResolver.h"
+#include "targets/CorrectionStore.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -49,9 +50,8 @@ public:
     StepHUD& hud() { return hud_; }
     RunLog& runLog() { return runLog_; }
 
-    // Where remembered corrections are kept: the user defaults, under this key.
-    static constexpr std::string_view correctionsKey = "corrections";
-    Defaults& correctionsHome() { return platform_.defaults; }
+    // The process's one memory of what the person pointed at, kept in the user defaults.
+    CorrectionStore& corrections() { return corrections_; }
 
     ConfigStore configStore();
     // A service client for the stored link; none when this machine is not linked.
@@ -102,6 +102,7 @@ private:
     StepHUD hud_;
     Recorder recorder_;
     AccountCommands accounts_;
+    CorrectionStore corrections_;
 };
 
 } // namespace vanto
