@@ -4,7 +4,6 @@
 #include "agent/RunRegistry.h"
 #include "base/Error.h"
 #include "base/Files.h"
-#include "service/APIClient.h"
 #include "service/ConfigStore.h"
 #include "service/UploadError.h"
 
@@ -59,22 +58,20 @@ Plan Agent::plan(const RunParams& params, std::stop_token stop) {
         log_("using " + params.planFile->filename().string() + "; the prompt is narration only, not the plan");
         return plan;
     }
-    auto config = ConfigStore(seams_.paths, seams_.processes).load();
-    if (!config) throw UploadError::notConnected();
+    auto api = seams_.serviceClient();
+    if (!api) throw UploadError::notConnected();
     log_("asking the planner");
-    APIClient api(*config, seams_.http, seams_.clock);
-    return api.plan(PlanSteps::planned(params.prompt, params.startURL), params.into.has_value(), params.cloud != nullptr,
-                    stop);
+    return api->plan(PlanSteps::planned(params.prompt, params.startURL), params.into.has_value(),
+                     params.cloud != nullptr, stop);
 }
 
 void Agent::run(const RunParams& params, std::stop_token stop) {
     // A take meant for an existing video needs the link and the video before anything
     // happens on screen.
     if (params.into && params.upload) {
-        auto config = ConfigStore(seams_.paths, seams_.processes).load();
-        if (!config) throw UploadError::notConnected();
-        if (!APIClient(*config, seams_.http, seams_.clock).videoExists(*params.into, stop))
-            throw UploadError::noSuchVideo(*params.into);
+        auto api = seams_.serviceClient();
+        if (!api) throw UploadError::notConnected();
+        if (!api->videoExists(*params.into, stop)) throw UploadError::noSuchVideo(*params.into);
     }
     RunRegistry registry(runsFolder(), seams_.processes, seams_.clock);
     // Decided before registering, so that this run never counts itself.

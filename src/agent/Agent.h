@@ -1,14 +1,16 @@
 #pragma once
 
-#include "plan/Plan.h"
 #include "agent/RunLog.h"
 #include "agent/RunParams.h"
+#include "plan/Plan.h"
 #include "platform/Clock.h"
-#include "platform/Http.h"
 #include "platform/Paths.h"
 #include "platform/Processes.h"
+#include "service/APIClient.h"
 
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <stop_token>
 #include <vector>
 
@@ -24,7 +26,8 @@ public:
         Paths& paths;
         Processes& processes;
         Clock& clock;
-        Http& http;
+        // The service client for the stored link; none when this machine is not linked.
+        std::function<std::optional<APIClient>()> serviceClient;
     };
 
     Agent(Seams seams, ProgressLog log);

@@ -52,7 +52,8 @@ std::optional<APIClient> Engine::serviceClient() {
 }
 
 Agent Engine::makeAgent(ProgressLog log) {
-    return Agent({platform_.paths, platform_.processes, platform_.clock, platform_.http}, std::move(log));
+    return Agent({platform_.paths, platform_.processes, platform_.clock, [this] { return serviceClient(); }},
+                 std::move(log));
 }
 
 std::filesystem::path Engine::defaultOutputURL() {

@@ -1,5 +1,6 @@
 #include "agent/Agent.h"
 #include "platform/fake/FakePlatform.h"
+#include "service/ConfigStore.h"
 #include "service/UploadError.h"
 
 #include <gtest/gtest.h>
@@ -27,7 +28,12 @@ protected:
 
     // The run's error and the lines it logged.
     std::string run(const RunParams& params) {
-        Agent agent({fake.paths, fake.processes, fake.clock, fake.http}, ProgressLog(err));
+        auto serviceClient = [this]() -> std::optional<APIClient> {
+            auto config = ConfigStore(fake.paths, fake.processes).load();
+            if (!config) return std::nullopt;
+            return APIClient(*config, fake.http, fake.clock, fake.random);
+        };
+        Agent agent({fake.paths, fake.processes, fake.clock, serviceClient}, ProgressLog(err));
         try {
             agent.run(params);
         } catch (const std::exception& error) {
