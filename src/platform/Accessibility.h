@@ -2,6 +2,7 @@
 
 #include "platform/Geometry.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -17,6 +18,8 @@ namespace vanto {
 class AXUIElement {
 public:
     virtual ~AXUIElement() = default;
+    // Whether both handles stand for the same element of the same application.
+    virtual bool isSame(const AXUIElement& other) const { return this == &other; }
 };
 using AXRef = std::shared_ptr<const AXUIElement>;
 
@@ -42,6 +45,7 @@ using AXValue =
 // Attribute, action and role names of the vocabulary the core reads and writes.
 namespace ax {
 inline constexpr const char* role = "AXRole";
+inline constexpr const char* subrole = "AXSubrole";
 inline constexpr const char* title = "AXTitle";
 inline constexpr const char* description = "AXDescription";
 inline constexpr const char* value = "AXValue";
@@ -49,6 +53,8 @@ inline constexpr const char* help = "AXHelp";
 inline constexpr const char* placeholderValue = "AXPlaceholderValue";
 inline constexpr const char* identifier = "AXIdentifier";
 inline constexpr const char* enabled = "AXEnabled";
+inline constexpr const char* focused = "AXFocused";
+inline constexpr const char* selected = "AXSelected";
 inline constexpr const char* position = "AXPosition";
 inline constexpr const char* size = "AXSize";
 inline constexpr const char* children = "AXChildren";
@@ -60,11 +66,50 @@ inline constexpr const char* focusedWindow = "AXFocusedWindow";
 inline constexpr const char* focusedUIElement = "AXFocusedUIElement";
 inline constexpr const char* url = "AXURL";
 inline constexpr const char* servesAsTitleForUIElements = "AXServesAsTitleForUIElements";
+// The elements whose text labels this one (the other side of the relation above); a list,
+// since a toolkit may name more than one.
+inline constexpr const char* titleUIElements = "AXTitleUIElements";
 inline constexpr const char* enhancedUserInterface = "AXEnhancedUserInterface";
 inline constexpr const char* manualAccessibility = "AXManualAccessibility";
 inline constexpr const char* raiseAction = "AXRaise";
 inline constexpr const char* pressAction = "AXPress";
 } // namespace ax
+
+// Another element named in a node's label relations, and its record in the same read
+// when it has one there.
+struct AXRelated {
+    AXRef element;
+    std::optional<std::size_t> index;
+};
+
+// One node of a subtree as one bulk read reports it: what the attributes of the same
+// name would read, nothing interpreted. Absent texts are empty.
+struct AXNodeRecord {
+    AXRef element;
+    std::optional<std::size_t> parent; // the parent's record; none for the subtree's root
+    std::string role;
+    std::string subrole;
+    std::string title;
+    std::string description;
+    AXValue value;
+    std::string help;
+    std::string placeholder;
+    std::string identifier;
+    std::optional<Rect> frame; // AXPosition and AXSize, when both are there
+    std::optional<bool> enabled;
+    bool focused = false;
+    bool selected = false;
+    std::optional<std::string> url;
+    std::vector<AXRelated> titles;     // AXServesAsTitleForUIElements
+    std::vector<AXRelated> labelledBy; // AXTitleUIElements
+};
+
+// How much of a tree one bulk read covers: nodes deeper than maxDepth below the root are
+// left out, and the list stops after maxNodes records in document order.
+struct AXTreeBounds {
+    int maxDepth = 0;
+    std::size_t maxNodes = 0;
+};
 
 // The accessibility API of the desktop, in the vocabulary the core is written in.
 // Every call may fail; a failed read is an empty AXValue, a failed write or action false.
@@ -99,6 +144,11 @@ public:
         for (const auto& element : elements) values.push_back(copyAttributeValue(element, attribute));
         return values;
     }
+
+    // A subtree as flat records in document order (each parent before its children), within
+    // the bounds. This default builds it from the attribute reads above, one batch per
+    // level and per attribute; backends whose calls are round trips answer it in bulk.
+    virtual std::vector<AXNodeRecord> snapshot(const AXRef& root, AXTreeBounds bounds);
 
     virtual bool setAttributeValue(const AXRef& element, const std::string& attribute, const AXValue& value) = 0;
 

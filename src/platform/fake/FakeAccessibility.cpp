@@ -6,6 +6,10 @@ namespace {
 class FakeElement final : public AXUIElement {
 public:
     explicit FakeElement(FakeAXNodePtr node) : node(std::move(node)) {}
+    bool isSame(const AXUIElement& other) const override {
+        const auto* fake = dynamic_cast<const FakeElement*>(&other);
+        return fake && fake->node == node;
+    }
     FakeAXNodePtr node;
 };
 
@@ -100,12 +104,13 @@ AXValue FakeAccessibility::copyAttributeValue(const AXRef& element, const std::s
         if (!target->frame) return {};
         return AXSize{target->frame->width, target->frame->height};
     }
-    if (attribute == ax::servesAsTitleForUIElements) {
-        if (target->titles.empty()) return {};
-        std::vector<AXRef> titled;
-        for (const auto& weak : target->titles)
-            if (auto titledNode = weak.lock()) titled.push_back(ref(titledNode));
-        return titled;
+    if (attribute == ax::servesAsTitleForUIElements || attribute == ax::titleUIElements) {
+        const auto& related = attribute == ax::titleUIElements ? target->labels : target->titles;
+        if (related.empty()) return {};
+        std::vector<AXRef> elements;
+        for (const auto& weak : related)
+            if (auto relatedNode = weak.lock()) elements.push_back(ref(relatedNode));
+        return elements;
     }
     if (attribute == ax::focusedWindow) {
         if (auto window = target->focusedWindow.lock()) return ref(window);

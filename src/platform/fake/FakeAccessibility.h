@@ -21,6 +21,7 @@ struct FakeAXNode : std::enable_shared_from_this<FakeAXNode> {
     std::vector<std::shared_ptr<FakeAXNode>> children;
     std::weak_ptr<FakeAXNode> parent;
     std::vector<std::weak_ptr<FakeAXNode>> titles; // AXServesAsTitleForUIElements
+    std::vector<std::weak_ptr<FakeAXNode>> labels; // AXTitleUIElements
     std::weak_ptr<FakeAXNode> focusedWindow;       // AXFocusedWindow, on an application
     std::weak_ptr<FakeAXNode> focusedElement;      // AXFocusedUIElement, on an application
 
