@@ -8,6 +8,8 @@
 #include <array>
 #include <deque>
 #include <map>
+#include <set>
+#include <string_view>
 
 namespace vanto {
 namespace {
@@ -20,6 +22,10 @@ constexpr const char* webAreaRole = "AXWebArea";
 // name only things one acts on (a field's placeholder, a button's help).
 constexpr std::array<const char*, 3> nameAttributes{ax::title, ax::description, ax::value};
 constexpr std::array<const char*, 2> actionNameAttributes{ax::help, ax::placeholderValue};
+
+// Fields a toolkit may leave nameless, naming them through their labels instead (a GTK
+// entry beside its label): such a field takes the first of its labels' texts.
+const std::set<std::string, std::less<>> labelledRoles{"AXTextField", "AXTextArea", "AXComboBox"};
 
 bool bigEnough(const Rect& frame) {
     return frame.width >= 4 && frame.height >= 4;
@@ -109,7 +115,25 @@ std::vector<std::string> AXReader::namesFrom(const std::string& role, const std:
 }
 
 std::vector<std::string> AXReader::names(const AXRef& element, const std::string& role) {
-    return namesFrom(role, [&](const char* attribute) { return ax_.copyAttributeValue(element, attribute); });
+    return namesFrom(role, [&](const char* attribute) {
+        if (std::string_view(attribute) != ax::title) return ax_.copyAttributeValue(element, attribute);
+        const auto own = string(element, ax::title).value_or("");
+        if (!own.empty() || !labelledRoles.contains(role)) return AXValue(own);
+        std::vector<AXRelated> labels;
+        for (auto& label : axvalue::elements(ax_.copyAttributeValue(element, ax::titleUIElements)))
+            labels.push_back({std::move(label), std::nullopt});
+        return titleFrom(role, own, labels, {});
+    });
+}
+
+AXValue AXReader::titleFrom(const std::string& role, const std::string& own, const std::vector<AXRelated>& labels,
+                            const std::vector<AXNodeRecord>& nodes) {
+    if (!own.empty() || !labelledRoles.contains(role)) return own;
+    for (const auto& label : labels) {
+        const auto text = label.index ? nodes[*label.index].title : string(label.element, ax::title).value_or("");
+        if (!text.empty()) return text;
+    }
+    return own;
 }
 
 std::optional<AXElement> AXReader::describe(const AXRef& element) {
@@ -149,181 +173,51 @@ bool AXReader::containsWebContent(const std::vector<AXElement>& elements) {
 
 // ---- the walk ----
 
-namespace {
-
-struct WalkNode {
-    AXRef ref;
-    int depth = 0;
-    std::vector<std::size_t> children;
-};
-
-// Pre-order positions of the nodes fetched so far. A node's position can only grow as
-// deeper levels arrive, so one already past the bound will never be visited.
-std::vector<std::size_t> preorder(const std::vector<WalkNode>& nodes) {
-    std::vector<std::size_t> order;
-    order.reserve(nodes.size());
-    std::vector<std::size_t> stack{0};
-    while (!stack.empty()) {
-        const std::size_t index = stack.back();
-        stack.pop_back();
-        order.push_back(index);
-        const auto& kids = nodes[index].children;
-        for (auto it = kids.rbegin(); it != kids.rend(); ++it) stack.push_back(*it);
-    }
-    return order;
-}
-
-// One attribute of some of the visited elements, read in one batch; the answers sit
-// at the elements' places in the visit order.
-class BatchReader {
-public:
-    BatchReader(Accessibility& ax, const std::vector<AXRef>& visited) : ax_(ax), visited_(visited) {}
-
-    std::vector<AXValue> read(const std::vector<AXRef>& elements, const std::string& attribute) {
-        if (elements.empty()) return {};
-        return ax_.copyAttributeValues(elements, attribute);
-    }
-
-    std::vector<AXValue> readAt(const std::vector<std::size_t>& places, const std::string& attribute) {
-        std::vector<AXRef> refs;
-        refs.reserve(places.size());
-        for (std::size_t place : places) refs.push_back(visited_[place]);
-        const auto values = read(refs, attribute);
-        std::vector<AXValue> spread(visited_.size());
-        for (std::size_t k = 0; k < places.size(); ++k) spread[places[k]] = values[k];
-        return spread;
-    }
-
-private:
-    Accessibility& ax_;
-    const std::vector<AXRef>& visited_;
-};
-
-} // namespace
-
 std::vector<AXElement> AXReader::walk(const AXRef& root) {
     if (!root) return {};
-    constexpr std::size_t visitLimit = static_cast<std::size_t>(maxVisited) + 1;
+    const auto nodes = ax_.snapshot(root, {maxDepth, static_cast<std::size_t>(maxVisited) + 1});
 
-    // The tree, level by level: children are read only for nodes that may still be
-    // visited, so a huge tree costs no more than the bounds allow.
-    std::vector<WalkNode> nodes{{root, 0, {}}};
-    std::vector<std::size_t> level{0};
-    while (!level.empty()) {
-        std::vector<std::size_t> position(nodes.size());
-        const auto order = preorder(nodes);
-        for (std::size_t i = 0; i < order.size(); ++i) position[order[i]] = i;
-        std::vector<std::size_t> expand;
-        std::vector<AXRef> refs;
-        for (std::size_t index : level)
-            if (nodes[index].depth < maxDepth && position[index] < visitLimit) {
-                expand.push_back(index);
-                refs.push_back(nodes[index].ref);
-            }
-        const auto values = refs.empty() ? std::vector<AXValue>{} : ax_.copyAttributeValues(refs, ax::children);
-        std::vector<std::size_t> next;
-        for (std::size_t i = 0; i < expand.size(); ++i)
-            for (auto& child : axvalue::elements(values[i])) {
-                nodes.push_back({std::move(child), nodes[expand[i]].depth + 1, {}});
-                nodes[expand[i]].children.push_back(nodes.size() - 1);
-                next.push_back(nodes.size() - 1);
-            }
-        level = std::move(next);
-    }
-
-    auto order = preorder(nodes);
-    if (order.size() > visitLimit) order.resize(visitLimit);
-    std::vector<AXRef> visited;
-    visited.reserve(order.size());
-    for (std::size_t index : order) visited.push_back(nodes[index].ref);
-    BatchReader reader(ax_, visited);
-    std::vector<std::size_t> all(order.size());
-    for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
-
-    // Names, by the rule describe follows, each attribute read for all who need it.
-    std::vector<std::string> roles(order.size());
-    {
-        const auto values = reader.readAt(all, ax::role);
-        for (std::size_t i = 0; i < order.size(); ++i) roles[i] = as<std::string>(values[i]).value_or("");
-    }
-    std::map<std::string, std::vector<AXValue>, std::less<>> nameValues;
-    for (const char* attribute : nameAttributes) nameValues[attribute] = reader.readAt(all, attribute);
-    std::vector<std::size_t> actionable;
-    for (std::size_t i = 0; i < order.size(); ++i)
-        if (AXRoles::actionable().contains(roles[i])) actionable.push_back(i);
-    for (const char* attribute : actionNameAttributes) nameValues[attribute] = reader.readAt(actionable, attribute);
-    std::vector<std::vector<std::string>> found(order.size());
-    for (std::size_t i = 0; i < order.size(); ++i)
-        found[i] = namesFrom(roles[i], [&](const char* attribute) { return nameValues.find(attribute)->second[i]; });
-
-    // Frames of the named ones, then the rest of the record for those big enough.
-    std::vector<std::size_t> named;
-    for (std::size_t i = 0; i < order.size(); ++i)
-        if (!found[i].empty()) named.push_back(i);
-    std::vector<std::optional<AXElement>> records(order.size());
-    {
-        const auto positions = reader.readAt(named, ax::position);
-        const auto sizes = reader.readAt(named, ax::size);
-        for (std::size_t i : named)
-            if (auto bounds = axvalue::frame(positions[i], sizes[i])) records[i] = record(roles[i], found[i], *bounds);
-    }
-    std::vector<std::size_t> described;
-    for (std::size_t i = 0; i < order.size(); ++i)
-        if (records[i]) described.push_back(i);
-    {
-        const auto identities = reader.readAt(described, ax::identifier);
-        const auto enabled = reader.readAt(described, ax::enabled);
-        for (std::size_t i : described) {
-            records[i]->identity = as<std::string>(identities[i]).value_or("");
-            records[i]->enabled = as<bool>(enabled[i]).value_or(true);
+    // A record's attributes as describe reads them, the title named by its labels.
+    auto attributeOf = [&](std::size_t i, const char* attribute) -> AXValue {
+        const AXNodeRecord& node = nodes[i];
+        const std::string_view name = attribute;
+        if (name == ax::title) return titleFrom(node.role, node.title, node.labelledBy, nodes);
+        if (name == ax::description) return node.description;
+        if (name == ax::value) return node.value;
+        if (name == ax::help) return node.help;
+        if (name == ax::placeholderValue) return node.placeholder;
+        return {};
+    };
+    std::vector<std::optional<AXElement>> records(nodes.size());
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+        const AXNodeRecord& node = nodes[i];
+        const auto found = namesFrom(node.role, [&](const char* attribute) { return attributeOf(i, attribute); });
+        if (found.empty() || !node.frame) continue;
+        records[i] = record(node.role, found, *node.frame);
+        if (!records[i]) continue;
+        records[i]->identity = node.identifier;
+        records[i]->enabled = node.enabled.value_or(true);
+        // A label that titles exactly one element leads to that element.
+        if (node.titles.size() != 1) continue;
+        const AXRelated& target = node.titles.front();
+        std::optional<AXElement> field;
+        if (target.index) {
+            const AXNodeRecord& titled = nodes[*target.index];
+            if (titled.frame)
+                field = titledRecord(records[i]->text, titled.role, *titled.frame, titled.enabled.value_or(true));
+        } else {
+            field = this->titled(node.element, records[i]->text);
         }
-    }
-
-    // Labels that title exactly one element lead to that element.
-    std::vector<std::size_t> labels;
-    std::vector<AXRef> targets;
-    {
-        const auto titles = reader.readAt(described, ax::servesAsTitleForUIElements);
-        for (std::size_t i : described)
-            if (AXRef target = soleTitled(titles[i])) {
-                labels.push_back(i);
-                targets.push_back(std::move(target));
-            }
-    }
-    {
-        const auto positions = reader.read(targets, ax::position);
-        const auto sizes = reader.read(targets, ax::size);
-        std::vector<std::size_t> framed;
-        std::vector<Rect> frames;
-        std::vector<AXRef> framedRefs;
-        for (std::size_t k = 0; k < targets.size(); ++k)
-            if (auto bounds = axvalue::frame(positions[k], sizes[k])) {
-                framed.push_back(k);
-                frames.push_back(*bounds);
-                framedRefs.push_back(targets[k]);
-            }
-        const auto targetRoles = reader.read(framedRefs, ax::role);
-        const auto targetEnabled = reader.read(framedRefs, ax::enabled);
-        for (std::size_t f = 0; f < framed.size(); ++f) {
-            auto& label = records[labels[framed[f]]];
-            if (auto field = titledRecord(label->text, as<std::string>(targetRoles[f]).value_or(""), frames[f],
-                                          as<bool>(targetEnabled[f]).value_or(true)))
-                label = field;
-        }
+        if (field) records[i] = field;
     }
 
     // Document order, with the in-page flag handed down from each web area.
     std::vector<bool> inPage(nodes.size(), false);
-    std::vector<int> parentOf(nodes.size(), -1);
-    for (std::size_t i = 0; i < nodes.size(); ++i)
-        for (std::size_t child : nodes[i].children) parentOf[child] = static_cast<int>(i);
     std::vector<AXElement> list;
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        const std::size_t index = order[i];
-        const bool inherited = parentOf[index] >= 0 && inPage[static_cast<std::size_t>(parentOf[index])];
-        inPage[index] = inherited || roles[i] == webAreaRole;
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+        inPage[i] = (nodes[i].parent && inPage[*nodes[i].parent]) || nodes[i].role == webAreaRole;
         if (records[i]) {
-            records[i]->inPage = inPage[index];
+            records[i]->inPage = inPage[i];
             list.push_back(std::move(*records[i]));
         }
     }

@@ -47,6 +47,10 @@ public:
     // only for the ones that can name an element of this role).
     static std::vector<std::string> namesFrom(const std::string& role, const std::function<AXValue(const char*)>& read);
     std::vector<std::string> names(const AXRef& element, const std::string& role);
+    // The title of an element: its own, or for a nameless field the first text of its
+    // labels (taken from nodes where a label has a record there, else read).
+    AXValue titleFrom(const std::string& role, const std::string& own, const std::vector<AXRelated>& labels,
+                      const std::vector<AXNodeRecord>& nodes);
     // The element's record when it is named, framed and big enough.
     std::optional<AXElement> describe(const AXRef& element);
     // The record a label's text stands for: the one element the label titles.
@@ -55,7 +59,7 @@ public:
     static bool containsWebContent(const std::vector<AXElement>& elements);
 
     // The named elements of a subtree in document order, within the depth and visit
-    // bounds, each attribute read for many elements at once.
+    // bounds, from one bulk read of the subtree.
     std::vector<AXElement> walk(const AXRef& root);
     Snapshot snapshot(const FindParams& params);
 

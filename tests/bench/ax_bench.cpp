@@ -2,8 +2,8 @@
 // 2,000 accessibility elements through the AT-SPI backend, and a plain pyatspi walk of
 // the same tree (name, role, description, states, extents and children of every
 // element, one blocking call at a time) in the same run; then ranks 6,000 scripted
-// elements ("ax_bench rank" does only that). Needs a display with accessibility on (run it inside
-// scripts/headless-desktop.sh), chromium and /usr/bin/python3 with pyatspi.
+// elements ("ax_bench rank" does only that; "ax_bench 2000" only the large page). Needs a display with accessibility on
+// (run it inside scripts/headless-desktop.sh), chromium and /usr/bin/python3 with pyatspi.
 
 #include "platform/Clock.h"
 #include "platform/linux/AtspiAccessibility.h"
@@ -245,8 +245,11 @@ int main(int argc, char** argv) {
     }
     const fs::path folder = fs::temp_directory_path() / ("vanto-ax-bench-" + std::to_string(getpid()));
     fs::create_directories(folder);
+    // "ax_bench 2000" measures only the large page, started after the browser.
+    const bool largeOnly = argc > 1 && std::string(argv[1]) == "2000";
     for (bool early : {false, true}) {
-        benchPage(folder, 34, "Button 3", early);
+        if (largeOnly && early) break;
+        if (!largeOnly) benchPage(folder, 34, "Button 3", early);
         benchPage(folder, 220, "Button 7", early);
     }
     std::error_code ignored;

@@ -367,3 +367,27 @@ TEST_F(AXResolverTest, HitsTellWhetherAPointReachesTheElement) {
     EXPECT_TRUE(reader.hits(target, Point{280, 220}, appPID));
     (void)label;
 }
+
+TEST_F(AXResolverTest, ANamelessFieldTakesTheFirstTextOfItsLabels) {
+    auto empty = window->add("AXStaticText", std::nullopt, Rect{110, 110, 60, 20});
+    auto label = window->add("AXStaticText", "Password", Rect{110, 140, 60, 20});
+    auto outside = app->add("AXStaticText", "Elsewhere", Rect{0, 0, 60, 20}); // not under the window
+    auto nameless = window->add("AXTextField", std::nullopt, Rect{200, 140, 200, 24});
+    nameless->labels = {empty, label};
+    auto named = window->add("AXTextField", "Own name", Rect{200, 170, 200, 24});
+    named->labels = {label};
+    auto far = window->add("AXComboBox", std::nullopt, Rect{200, 200, 200, 24});
+    far->labels = {outside};
+    auto button = window->add("AXButton", std::nullopt, Rect{200, 230, 40, 24});
+    button->labels = {label}; // only fields are named by their labels
+    const auto listed = walkWindow();
+    std::vector<std::string> fields;
+    for (const auto& element : listed)
+        if (element.role != "AXStaticText") fields.push_back(element.role + " " + element.text);
+    EXPECT_EQ(fields, (std::vector<std::string>{"AXWindow Main", "AXTextField Password", "AXTextField Own name",
+                                                "AXComboBox Elsewhere"}));
+    // One element at a time, by the same rule.
+    EXPECT_EQ(reader.describe(FakeAccessibility::ref(nameless))->text, "Password");
+    EXPECT_EQ(reader.describe(FakeAccessibility::ref(far))->text, "Elsewhere");
+    EXPECT_FALSE(reader.describe(FakeAccessibility::ref(button)));
+}
