@@ -124,6 +124,10 @@ bool canTitle(std::uint32_t role) {
     return role == ATSPI_ROLE_LABEL || role == ATSPI_ROLE_CAPTION;
 }
 
+bool isTextRun(std::uint32_t role) {
+    return role == ATSPI_ROLE_STATIC;
+}
+
 StateFlags stateFlags(std::uint64_t states) {
     StateFlags flags;
     flags.enabled = hasState(states, ATSPI_STATE_ENABLED) || hasState(states, ATSPI_STATE_SENSITIVE);

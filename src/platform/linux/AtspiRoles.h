@@ -27,6 +27,9 @@ bool isWindowRole(std::uint32_t role);
 bool isDocumentRole(std::uint32_t role);
 // Only labels say which elements they title; asking every element would double a read.
 bool canTitle(std::uint32_t role);
+// A run of text inside an element (Chromium's text nodes): no id, no placeholder, so its
+// attributes are not worth a call, and pages hold hundreds of them.
+bool isTextRun(std::uint32_t role);
 
 // What the state set says, in the terms of the vocabulary.
 struct StateFlags {

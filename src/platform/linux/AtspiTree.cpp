@@ -396,11 +396,12 @@ std::vector<AXNodeRecord> Reading::snapshot(const ObjectRef& root, AXTreeBounds 
         return lists;
     });
 
-    std::vector<ObjectRef> all, texts, ranges, documents, related;
+    std::vector<ObjectRef> all, attributed, texts, ranges, documents, related;
     for (const auto& entry : listed) all.push_back(entry.ref);
     fillBasics(all);
     for (const auto& ref : all) {
         const auto role = nodes_[ref].role;
+        if (!isTextRun(role)) attributed.push_back(ref);
         if (isTextRole(role)) texts.push_back(ref);
         if (isRangeRole(role)) ranges.push_back(ref);
         if (isDocumentRole(role)) documents.push_back(ref);
@@ -408,7 +409,7 @@ std::vector<AXNodeRecord> Reading::snapshot(const ObjectRef& root, AXTreeBounds 
         if (canTitle(role) || isTextRole(role)) related.push_back(ref);
     }
     fillExtents(all);
-    fillAttributes(all);
+    fillAttributes(attributed);
     fillText(texts);
     fillValue(ranges);
     fillURI(documents);

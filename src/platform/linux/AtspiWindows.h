@@ -3,7 +3,6 @@
 #include "platform/Accessibility.h"
 #include "platform/Geometry.h"
 
-#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -15,11 +14,12 @@ class X11Display;
 
 namespace vanto::atspi {
 
-using XWindow = unsigned long; // an X11 Window, without X11's headers
+using XWindow = unsigned long; // an X11 Window, without X11's headers (XWindowID)
 
 // Top-level windows as the window manager sees them (EWMH): AT-SPI can neither raise,
 // move nor resize a window, and a toolkit's idea of where its frame is can be off by the
-// decoration. Every call fails quietly when the window is gone.
+// decoration. Every call fails quietly when the window is gone (the shared display's
+// error trap reports it) or there is no display.
 class WindowManager {
 public:
     explicit WindowManager(X11Display& display) : display_(display) {}
@@ -36,7 +36,7 @@ public:
     bool iconify(XWindow window);
 
 private:
-    bool send(XWindow window, const char* message, std::array<long, 5> data);
+    template <class R, class F> R ask(R none, F&& f);
 
     X11Display& display_;
 };

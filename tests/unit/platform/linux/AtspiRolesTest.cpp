@@ -116,6 +116,14 @@ TEST(AtspiRolesTest, ValueKindsFollowTheNamedRole) {
             EXPECT_TRUE(name == "AXCheckBox" || name == "AXRadioButton" || name == "AXSwitch") << role;
         }
     }
+    for (std::uint32_t role = 0; role < ATSPI_ROLE_LAST_DEFINED; ++role) {
+        if (isTextRun(role)) {
+            EXPECT_FALSE(isTextRole(role)) << "a field's placeholder is an attribute: " << role;
+        }
+    }
+    // Chromium's text nodes are runs; a GTK label is an element of its own.
+    EXPECT_TRUE(isTextRun(ATSPI_ROLE_STATIC));
+    EXPECT_FALSE(isTextRun(ATSPI_ROLE_LABEL));
     EXPECT_TRUE(canTitle(ATSPI_ROLE_LABEL));
     EXPECT_FALSE(canTitle(ATSPI_ROLE_PUSH_BUTTON));
 }
