@@ -1,6 +1,6 @@
-// The recording indicator and the step panel as Qt widgets. Every call arrives on the
-// main thread; while anything is shown the main thread's run loop hands Qt its events
-// between its own tasks.
+// The recording indicator, the step panel and the picker's question as Qt widgets.
+// Every call arrives on the main thread; while anything is shown the main thread's run
+// loop hands Qt its events between its own tasks.
 
 #include "capture/StepHUD.h"
 #include "platform/EventSink.h"
@@ -11,6 +11,7 @@
 #include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QColor>
+#include <QCursor>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFont>
@@ -50,6 +51,8 @@ QColor systemColour(UiColour colour) {
         return QColor(255, 59, 48);
     case UiColour::orange:
         return QColor(255, 149, 0);
+    case UiColour::secondary:
+        return QColor(235, 235, 245, 153); // secondary label text on a dark panel
     case UiColour::green:
         break;
     }
@@ -144,6 +147,96 @@ private:
 
     PanelContent content_;
     bool passesClicks_ = false;
+};
+
+// The picker's question: a small dark panel with the question, the hint and the
+// reading of what lies under the pointer. It sits in a corner of the screen, and moves
+// to the corner farthest from the pointer whenever the pointer comes near it, so that
+// it never covers what the person points at.
+class PickerPanel final : public QWidget {
+public:
+    PickerPanel() : QWidget(nullptr, floatingFlags) {
+        setAttribute(Qt::WA_TranslucentBackground);
+        setAttribute(Qt::WA_ShowWithoutActivating);
+        setWindowTitle("Vanto picker");
+        setFixedWidth(width_);
+        auto* layout = new QVBoxLayout(this); // owned by its widget, as Qt does
+        layout->setContentsMargins(16, 12, 16, 12);
+        layout->setSpacing(6);
+        question_ = line(layout, 13, QFont::DemiBold, Qt::white);
+        hint_ = line(layout, 11, QFont::Normal, QColor(255, 255, 255, 200));
+        reading_ = line(layout, 11, QFont::Medium, systemColour(UiColour::secondary));
+    }
+
+    void ask(const std::string& question, const std::string& hint) {
+        question_->setText(QString::fromStdString(question));
+        hint_->setText(QString::fromStdString(hint));
+        reading_->clear();
+        adjustSize();
+        placeAwayFromPointer(true);
+    }
+
+    void setReading(const std::string& reading, UiColour colour) {
+        QPalette palette = reading_->palette();
+        palette.setColor(QPalette::WindowText, systemColour(colour));
+        reading_->setPalette(palette);
+        reading_->setText(QString::fromStdString(reading));
+        adjustSize();
+        placeAwayFromPointer(false);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QPainterPath background;
+        background.addRoundedRect(rect(), 12, 12);
+        painter.fillPath(background, QColor(30, 30, 32, 235));
+    }
+
+private:
+    static constexpr int width_ = 420;
+    static constexpr int margin_ = 24;
+    // How close the pointer may come before the panel gets out of its way.
+    static constexpr int clearance_ = 48;
+
+    QLabel* line(QVBoxLayout* layout, int points, QFont::Weight weight, const QColor& colour) {
+        auto* label = new QLabel(this);
+        QFont font = label->font();
+        font.setPointSize(points);
+        font.setWeight(weight);
+        label->setFont(font);
+        label->setWordWrap(true);
+        QPalette palette = label->palette();
+        palette.setColor(QPalette::WindowText, colour);
+        label->setPalette(palette);
+        layout->addWidget(label);
+        return label;
+    }
+
+    void placeAwayFromPointer(bool always) {
+        const QPoint pointer = QCursor::pos();
+        if (!always && !geometry().adjusted(-clearance_, -clearance_, clearance_, clearance_).contains(pointer)) return;
+        const QRect frame = visibleFrame();
+        const int left = frame.left() + margin_, right = frame.right() + 1 - margin_ - width();
+        const int top = frame.top() + margin_, bottom = frame.bottom() + 1 - margin_ - height();
+        QPoint best;
+        double farthest = -1;
+        for (const QPoint corner :
+             {QPoint(right, top), QPoint(left, top), QPoint(right, bottom), QPoint(left, bottom)}) {
+            const QPointF middle = QRectF(corner, size()).center();
+            const double dx = middle.x() - pointer.x(), dy = middle.y() - pointer.y();
+            if (const double distance = dx * dx + dy * dy; distance > farthest) {
+                farthest = distance;
+                best = corner;
+            }
+        }
+        move(best);
+    }
+
+    QLabel* question_ = nullptr; // children of the panel
+    QLabel* hint_ = nullptr;
+    QLabel* reading_ = nullptr;
 };
 
 // The stop shortcut on X11: a passive grab of Ctrl+Alt+period on the root window, on
@@ -356,6 +449,23 @@ public:
         }
     }
 
+    void showPicker(const std::string& question, const std::string& hint) override {
+        ensureApplication();
+        if (!picker_) picker_ = std::make_unique<PickerPanel>();
+        picker_->ask(question, hint);
+        picker_->show();
+        picker_->raise();
+        keepPumping();
+    }
+
+    void setPickerReading(const std::string& reading, UiColour colour) override {
+        if (picker_ && picker_->isVisible()) picker_->setReading(reading, colour);
+    }
+
+    void hidePicker() override {
+        if (picker_) picker_->hide();
+    }
+
     void ensureLabel() {
         ensureApplication();
         if (!label_) {
@@ -417,7 +527,7 @@ private:
 
     bool anythingShown() const {
         return (panel_ && panel_->isVisible()) || (control_ && control_->isVisible()) ||
-               (label_ && label_->isVisible()) || (tray_ && tray_->isVisible());
+               (label_ && label_->isVisible()) || (tray_ && tray_->isVisible()) || (picker_ && picker_->isVisible());
     }
 
     // Hands Qt its events in slices of 30 ms between the run loop's own tasks, for as
@@ -445,6 +555,7 @@ private:
     std::unique_ptr<QLabel> label_;
     std::unique_ptr<StepPanel> panel_;
     std::unique_ptr<QWidget> control_;
+    std::unique_ptr<PickerPanel> picker_;
     QPushButton* button_ = nullptr; // a child of control_
     std::function<void()> onPress_;
     StopShortcut shortcut_;

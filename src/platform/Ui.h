@@ -8,8 +8,8 @@
 
 namespace vanto {
 
-// The system colours the recording indicator and the step panel use.
-enum class UiColour { yellow, red, orange, green };
+// The system colours the panels use; secondary is the grey of secondary labels.
+enum class UiColour { yellow, red, orange, green, secondary };
 
 // What the step panel shows; the core decides every text, colour and length.
 struct PanelContent {
@@ -20,8 +20,8 @@ struct PanelContent {
     UiColour fillColour = UiColour::red;
 };
 
-// The on-screen panels: the recording indicator and the step heads-up panel with its
-// Stop control. Main thread only. Backends draw; they decide nothing.
+// The on-screen panels: the recording indicator, the step heads-up panel with its Stop
+// control, and the picker's question. Main thread only. Backends draw; they decide nothing.
 class Ui {
 public:
     virtual ~Ui() = default;
@@ -36,6 +36,13 @@ public:
     virtual void hidePanels() = 0;
     // The window numbers of the panel and the control, for leaving them out of recordings.
     virtual std::vector<std::uint32_t> panelWindowIDs() = 0;
+
+    // The picker's floating panel with a question, a hint and a reading line below them,
+    // shown in front without taking focus and placed so that it does not cover what the
+    // person is pointing at. setPickerReading replaces the reading line.
+    virtual void showPicker(const std::string& question, const std::string& hint) = 0;
+    virtual void setPickerReading(const std::string& reading, UiColour colour) = 0;
+    virtual void hidePicker() = 0;
 
     // A global key-down monitor: each press with its modifier flags (the design's bits)
     // and its characters ignoring modifiers. False when no monitor can be installed.
@@ -57,6 +64,9 @@ public:
     void showStopControl(const std::string&, bool, std::function<void()>) override {}
     void hidePanels() override {}
     std::vector<std::uint32_t> panelWindowIDs() override { return {}; }
+    void showPicker(const std::string&, const std::string&) override {}
+    void setPickerReading(const std::string&, UiColour) override {}
+    void hidePicker() override {}
     bool startKeyMonitor(KeyDown) override { return false; }
     void stopKeyMonitor() override {}
     void runFor(double) override {}

@@ -245,6 +245,17 @@ void FakeUi::hidePanels() {
     onPress_ = nullptr;
 }
 
+void FakeUi::showPicker(const std::string& question, const std::string& hint) {
+    picker = PickerPanel{question, hint, {}, UiColour::secondary};
+}
+
+void FakeUi::setPickerReading(const std::string& reading, UiColour colour) {
+    readings.push_back(reading);
+    if (!picker) return; // a reading for a panel that is not shown goes nowhere, as on screen
+    picker->reading = reading;
+    picker->readingColour = colour;
+}
+
 bool FakeUi::startKeyMonitor(KeyDown onKeyDown) {
     onKeyDown_ = std::move(onKeyDown);
     monitoring = true;

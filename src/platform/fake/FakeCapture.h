@@ -129,6 +129,9 @@ public:
     void showStopControl(const std::string& title, bool enabled, std::function<void()> onPress) override;
     void hidePanels() override;
     std::vector<std::uint32_t> panelWindowIDs() override { return windowIDs; }
+    void showPicker(const std::string& question, const std::string& hint) override;
+    void setPickerReading(const std::string& reading, UiColour colour) override;
+    void hidePicker() override { picker.reset(); }
     bool startKeyMonitor(KeyDown onKeyDown) override;
     void stopKeyMonitor() override;
     void runFor(double seconds) override { ran += seconds; }
@@ -146,6 +149,14 @@ public:
     std::vector<std::string> indicatorTitles; // every title shown, in order
     std::function<void()> onShowIndicator;    // e.g. a slow desktop taking its time
     std::optional<PanelContent> panel;
+    struct PickerPanel {
+        std::string question;
+        std::string hint;
+        std::string reading;
+        UiColour readingColour = UiColour::secondary;
+    };
+    std::optional<PickerPanel> picker;
+    std::vector<std::string> readings; // every reading shown, in order
     std::optional<std::string> controlTitle;
     bool controlEnabled = false;
     bool monitoring = false;

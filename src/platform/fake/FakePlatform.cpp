@@ -25,6 +25,7 @@ bool VirtualClock::sleep(double seconds, std::stop_token stop) {
     std::unique_lock lock(mutex_);
     double span = std::isfinite(seconds) ? seconds : 1e9;
     ++sleeps_;
+    changed_.notify_all();
     if (autoAdvance_) {
         now_ += span;
         slept_ += span;
@@ -55,6 +56,11 @@ void VirtualClock::setAutoAdvance(bool on) {
 void VirtualClock::waitForSleepers(int n) {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [&] { return sleepers_ >= n; });
+}
+
+void VirtualClock::waitForSleeps(int n) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return sleeps_ >= n; });
 }
 
 double VirtualClock::slept() {

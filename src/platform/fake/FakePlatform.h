@@ -34,6 +34,9 @@ public:
     void setAutoAdvance(bool on);
     // Waits (in real time) until n threads are asleep on the clock.
     void waitForSleepers(int n);
+    // Waits (in real time) until sleeps() reaches n: a sleeper woken by advance() has
+    // done what it does at that time once it sleeps again.
+    void waitForSleeps(int n);
     double now() override;
     double wallTime() override;
     bool sleep(double seconds, std::stop_token stop = {}) override;
