@@ -195,7 +195,7 @@ protected:
     }
 
 private:
-    static constexpr int width_ = 420;
+    static constexpr int width_ = 480;
     static constexpr int margin_ = 24;
     // How close the pointer may come before the panel gets out of its way.
     static constexpr int clearance_ = 48;

@@ -8,6 +8,8 @@
 #include "capture/RecordingIndicator.h"
 #include "capture/StepHUD.h"
 #include "platform/linux/LinuxPlatform.h"
+#include "targets/AXResolver.h"
+#include "targets/Picker.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -22,9 +24,11 @@ extern "C" {
 #include <cmath>
 #include <cstdlib>
 #include <future>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <thread>
+#include <variant>
 
 using namespace vanto::e2e;
 
@@ -690,6 +694,68 @@ addEventListener('keydown', e => { if (e.key === '.' && e.ctrlKey && e.altKey) d
         EXPECT_NE(waitForWindow(vanto, "Chord 2"), 0u) << "the chord stayed taken";
         EXPECT_EQ(stops, 11);
     });
+}
+
+// The picker on the real desktop: its panel keeps clear of the pointer, and Space
+// pressed through XTest (the vanto binary's key command) over the page's button answers
+// with that button, takes the panel away and never reaches the page.
+TEST(Panels, ThePickerAnswersSpaceOverAButtonWithThatButton) {
+    TempDir folder("vanto-e2e-panels");
+    const std::string body =
+        R"(<button style="position:fixed;left:1100px;top:700px;width:200px;height:60px">Send it</button>)"
+        R"(<script>addEventListener('keydown', e => { document.title = 'Key ' + e.code; });</script>)";
+    auto browser = startChromium(writePage(folder.path(), "Picker page", body), 0, 0, 1440, 900);
+    VantoSession vanto;
+    ASSERT_NE(waitForWindow(vanto, "Picker page"), 0u);
+    Json button;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            const Json found = find(vanto, browser->pid(), "Send it", "button");
+            if (found.empty()) return false;
+            button = found[0];
+            return true;
+        },
+        60s, 500ms));
+    const int x = button["cx"].get<int>(), y = button["cy"].get<int>();
+    warpPointer(x, y);
+
+    vanto::LinuxPlatform backend;
+    auto panels = vanto::makeDesktopPanels(backend.runLoop());
+    backend.usePanels(*panels);
+    auto platform = backend.platform();
+    vanto::AXResolver resolver(platform.accessibility, platform.processes, platform.clock);
+    std::mutex mutex;
+    std::vector<std::string> lines;
+    auto log = [&](const std::string& line) {
+        std::lock_guard lock(mutex);
+        lines.push_back(line);
+    };
+    vanto::Picker picker({platform.mainThread, platform.clock, platform.ui, platform.keys, platform.pointer, resolver},
+                         {log, log});
+    std::optional<vanto::Picker::Outcome> outcome;
+    std::optional<Geometry> panel;
+    bool panelWent = false;
+    onPanelsThread(backend, platform, [&] {
+        auto answer = std::async(std::launch::async, [&] { return picker.ask("Which one is Send?", browser->pid()); });
+        waitFor([&] { return (panel = panelWindow("Vanto picker")).has_value(); }, 20s, 200ms);
+        std::this_thread::sleep_for(1s); // drawn, and the pointer read
+        EXPECT_EQ(vanto.ask(Json{{"cmd", "key"}, {"keys", {"space"}}}), (Json{{"ok", true}}));
+        if (answer.wait_for(40s) == std::future_status::ready) outcome = answer.get();
+        panelWent = waitFor([&] { return !panelWindow("Vanto picker"); }, 10s, 200ms);
+    });
+
+    ASSERT_TRUE(panel) << "the picker's panel is not on screen";
+    EXPECT_FALSE(inside(*panel, x, y)) << "the panel covers what the person points at";
+    ASSERT_TRUE(outcome) << "no answer to Space";
+    const auto* picked = std::get_if<vanto::Picker::Picked>(&*outcome);
+    ASSERT_NE(picked, nullptr) << "Space did not pick the button; outcome " << outcome->index();
+    EXPECT_EQ(picked->element.text, "Send it");
+    EXPECT_TRUE(panelWent) << "the panel stayed after the answer";
+    EXPECT_EQ(waitForWindow(vanto, "Key Space", 2s), 0u) << "the page saw the Space";
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].rfind("pointed at ", 0), 0u) << lines[0];
+    EXPECT_EQ(lines[1], "picker: picked \"Send it\" at " + std::to_string(x) + "," + std::to_string(y));
 }
 
 // Qt's own warnings (no XDG_RUNTIME_DIR for root, say) stay out of what vanto writes.
