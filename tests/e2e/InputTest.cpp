@@ -10,12 +10,16 @@
 #include "platform/linux/LinuxEventSink.h"
 #include "platform/linux/LinuxKeyListener.h"
 #include "platform/linux/LinuxKeys.h"
+#include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/LinuxWindowServer.h"
+#include "targets/AXResolver.h"
+#include "targets/Picker.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
+#include <future>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -675,4 +679,74 @@ TEST(InputKeyListener, SwallowsWhatItIsAskedForAndPassesTheRestOn) {
     EXPECT_FALSE(listener.start([](std::uint16_t, const std::string&) { return false; }));
     ::setenv("DISPLAY", display.c_str(), 1);
     listener.stop();
+}
+
+namespace {
+
+// Panels that show nothing and count the picker's readings: the first one comes once
+// the picker listens for its keys.
+class ReadingCounter final : public vanto::Ui {
+public:
+    void showIndicator(const std::string&, vanto::UiColour, const std::string&) override {}
+    void hideIndicator() override {}
+    void showPanel(const vanto::PanelContent&) override {}
+    void showStopControl(const std::string&, bool, std::function<void()>) override {}
+    void hidePanels() override {}
+    std::vector<std::uint32_t> panelWindowIDs() override { return {}; }
+    void showPicker(const std::string&, const std::string&) override {}
+    void setPickerReading(const std::string&, vanto::UiColour) override { ++readings; }
+    void hidePicker() override {}
+    bool startKeyMonitor(KeyDown) override { return false; }
+    void stopKeyMonitor() override {}
+    void runFor(double) override {}
+
+    std::atomic<int> readings = 0;
+};
+
+} // namespace
+
+// The picker over a GTK application: Space, which would press the focused button,
+// answers the question with that button instead and never reaches the application;
+// once answered, Space is the application's again.
+TEST(InputKeyListener, ThePickerTakesSpaceFromTheApplicationOnlyWhileItAsks) {
+    TestApp app;
+    TestKeyboard keyboard;
+    const Box send = app.place("Send");
+    keyboard.click(send.centerX(), send.centerY()); // the button has the focus now
+    ASSERT_TRUE(app.waitForEvent([](const Json& e) { return e["event"] == "clicked"; }));
+
+    vanto::LinuxPlatform backend;
+    auto platform = backend.platform();
+    vanto::AXResolver resolver(platform.accessibility, platform.processes, platform.clock);
+    ReadingCounter panels;
+    std::vector<std::string> lines;
+    auto log = [&](const std::string& line) { lines.push_back(line); };
+    vanto::Picker picker({platform.mainThread, platform.clock, panels, platform.keys, platform.pointer, resolver},
+                         {log, log});
+    std::promise<void> parked;
+    platform.mainThread.post([&] { parked.set_value(); });
+    std::jthread mainThread([&] { backend.runLoop().park(); });
+    struct Quit {
+        vanto::LinuxPlatform& backend;
+        ~Quit() { backend.runLoop().quit(); }
+    } quit{backend};
+    parked.get_future().wait();
+
+    auto answer = std::async(std::launch::async, [&] { return picker.ask("Which Send?", app.pid()); });
+    ASSERT_TRUE(waitFor([&] { return panels.readings > 0; }, 20s));
+    keyboard.tap(XK_space);
+    ASSERT_EQ(answer.wait_for(30s), std::future_status::ready);
+    const auto outcome = answer.get();
+    const auto* picked = std::get_if<vanto::Picker::Picked>(&outcome);
+    ASSERT_NE(picked, nullptr) << "Space did not pick the button; outcome " << outcome.index();
+    EXPECT_EQ(picked->element.text, "Send");
+    EXPECT_FALSE(app.waitForEvent([](const Json& e) { return e["event"] == "clicked"; }, 1s))
+        << "the application saw the Space";
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1],
+              "picker: picked \"Send\" at " + std::to_string(send.centerX()) + "," + std::to_string(send.centerY()));
+
+    keyboard.tap(XK_space);
+    EXPECT_TRUE(app.waitForEvent([](const Json& e) { return e["event"] == "clicked"; }))
+        << "Space stayed taken after the answer";
 }
