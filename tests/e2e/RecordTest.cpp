@@ -24,7 +24,6 @@ extern "C" {
 #include <cmath>
 #include <cstdlib>
 #include <future>
-#include <mutex>
 #include <optional>
 #include <sstream>
 #include <thread>
@@ -724,14 +723,8 @@ TEST(Panels, ThePickerAnswersSpaceOverAButtonWithThatButton) {
     backend.usePanels(*panels);
     auto platform = backend.platform();
     vanto::AXResolver resolver(platform.accessibility, platform.processes, platform.clock);
-    std::mutex mutex;
-    std::vector<std::string> lines;
-    auto log = [&](const std::string& line) {
-        std::lock_guard lock(mutex);
-        lines.push_back(line);
-    };
     vanto::Picker picker({platform.mainThread, platform.clock, platform.ui, platform.keys, platform.pointer, resolver},
-                         {log, log});
+                         {});
     std::optional<vanto::Picker::Outcome> outcome;
     std::optional<Geometry> panel;
     bool panelWent = false;
@@ -752,10 +745,6 @@ TEST(Panels, ThePickerAnswersSpaceOverAButtonWithThatButton) {
     EXPECT_EQ(picked->element.text, "Send it");
     EXPECT_TRUE(panelWent) << "the panel stayed after the answer";
     EXPECT_EQ(waitForWindow(vanto, "Key Space", 2s), 0u) << "the page saw the Space";
-    std::lock_guard lock(mutex);
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0].rfind("pointed at ", 0), 0u) << lines[0];
-    EXPECT_EQ(lines[1], "picker: picked \"Send it\" at " + std::to_string(x) + "," + std::to_string(y));
 }
 
 // Qt's own warnings (no XDG_RUNTIME_DIR for root, say) stay out of what vanto writes.
