@@ -6,7 +6,7 @@
 
 #include <algorithm>
 #include <array>
-#include <deque>
+#include <limits>
 #include <map>
 #include <set>
 #include <string_view>
@@ -75,6 +75,25 @@ std::optional<AXElement> titledRecord(const std::string& text, const std::string
 AXRef soleTitled(const AXValue& titles) {
     auto elements = axvalue::elements(titles);
     return elements.size() == 1 ? std::move(elements.front()) : nullptr;
+}
+
+// The first web area breadth first under start, looking at no more than maxLevels levels
+// and maxSeen elements; each level's roles and children are read in one batch.
+AXRef firstWebArea(Accessibility& ax, const AXRef& start, int maxLevels, std::size_t maxSeen) {
+    std::vector<AXRef> level{start};
+    std::size_t seen = 0;
+    for (int depth = 0; depth < maxLevels && !level.empty() && seen < maxSeen; ++depth) {
+        if (level.size() > maxSeen - seen) level.resize(maxSeen - seen);
+        seen += level.size();
+        const auto roles = ax.copyAttributeValues(level, ax::role);
+        for (std::size_t i = 0; i < level.size(); ++i)
+            if (as<std::string>(roles[i]) == webAreaRole) return level[i];
+        std::vector<AXRef> next;
+        for (const auto& children : ax.copyAttributeValues(level, ax::children))
+            for (auto& child : axvalue::elements(children)) next.push_back(std::move(child));
+        level = std::move(next);
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -265,16 +284,9 @@ std::optional<std::string> AXReader::pageURL(std::int32_t pid) {
     access_.require(pid);
     const AXRef window = focusedWindow(access_.preparedApplication(pid));
     if (!window) return std::nullopt;
-    std::deque<AXRef> queue{window};
-    for (int seen = 0; !queue.empty() && seen < 400; ++seen) {
-        AXRef element = std::move(queue.front());
-        queue.pop_front();
-        if (string(element, ax::role) == webAreaRole) {
-            if (auto url = as<AXURL>(ax_.copyAttributeValue(element, ax::url))) return url->absolute;
-            return std::nullopt;
-        }
-        for (auto& child : children(element)) queue.push_back(std::move(child));
-    }
+    const AXRef web = firstWebArea(ax_, window, std::numeric_limits<int>::max(), 400);
+    if (!web) return std::nullopt;
+    if (auto url = as<AXURL>(ax_.copyAttributeValue(web, ax::url))) return url->absolute;
     return std::nullopt;
 }
 
@@ -287,16 +299,9 @@ std::optional<Rect> AXReader::webArea(std::int32_t pid) {
         if (windows.empty()) return std::nullopt;
         start = windows.front();
     }
-    std::vector<AXRef> level{start};
-    for (int depth = 0; depth < 16 && !level.empty(); ++depth) {
-        std::vector<AXRef> next;
-        for (const auto& element : level) {
-            if (string(element, ax::role) == webAreaRole) return frame(element);
-            for (auto& child : children(element)) next.push_back(std::move(child));
-        }
-        level = std::move(next);
-    }
-    return std::nullopt;
+    const AXRef web = firstWebArea(ax_, start, 16, std::numeric_limits<std::size_t>::max());
+    if (!web) return std::nullopt;
+    return frame(web);
 }
 
 std::optional<std::string> AXReader::value(Point at, std::int32_t pid) {

@@ -391,3 +391,26 @@ TEST_F(AXResolverTest, ANamelessFieldTakesTheFirstTextOfItsLabels) {
     EXPECT_EQ(reader.describe(FakeAccessibility::ref(far))->text, "Elsewhere");
     EXPECT_FALSE(reader.describe(FakeAccessibility::ref(button)));
 }
+
+TEST_F(AXResolverTest, PageURLLooksAtFourHundredElementsAndWebAreaAtSixteenLevels) {
+    // A web area sixteen levels below the window (the seventeenth level): past the web
+    // area's levels, within the page address's four hundred elements.
+    auto node = window;
+    for (int level = 1; level < 16; ++level) node = node->add("AXGroup");
+    node->add("AXWebArea", "Deep", Rect{0, 0, 10, 10})->set(ax::url, AXURL{"https://deep.example/"});
+    EXPECT_EQ(reader.pageURL(appPID), "https://deep.example/");
+    EXPECT_EQ(reader.webArea(appPID), std::nullopt);
+
+    // Behind 400 elements on the second level, the page is not looked at.
+    window->children.clear();
+    auto wide = window->add("AXGroup");
+    for (int i = 0; i < 398; ++i) wide->add("AXGroup");
+    auto page = window->add("AXWebArea", "Page", Rect{100, 150, 800, 550});
+    page->set(ax::url, AXURL{"https://page.example/"});
+    EXPECT_EQ(reader.pageURL(appPID), "https://page.example/"); // the 3rd element
+    window->children = {wide};
+    wide->add("AXWebArea", "Late", Rect{0, 0, 10, 10})->set(ax::url, AXURL{"https://late.example/"});
+    EXPECT_EQ(reader.pageURL(appPID), std::nullopt); // the 401st
+    wide->children.erase(wide->children.begin());
+    EXPECT_EQ(reader.pageURL(appPID), "https://late.example/"); // now the 400th
+}
