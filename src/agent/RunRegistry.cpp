@@ -28,11 +28,16 @@ void RunRegistry::registerRun() {
     } catch (const std::filesystem::filesystem_error&) {
     }
     const auto self = processes_.currentPID();
-    std::ofstream file(directory_ / std::to_string(self), std::ios::trunc);
-    file << std::fixed << std::setprecision(3) << clock_.wallTime();
+    std::ostringstream content;
+    content << std::fixed << std::setprecision(3) << clock_.wallTime();
     // The start tells this process apart from a later one that gets the same ID.
-    if (auto start = processes_.startTime(self)) file << "\nstarted " << start->ticks;
-    file << "\n";
+    if (auto start = processes_.startTime(self)) content << "\nstarted " << start->ticks;
+    content << "\n";
+    // Whole or not at all: another run reading the folder never sees half a registration.
+    try {
+        writeAtomically(directory_ / std::to_string(self), content.str());
+    } catch (const std::filesystem::filesystem_error&) {
+    }
 }
 
 void RunRegistry::deregister() {
