@@ -80,8 +80,24 @@ void Reading::fill(const std::vector<ObjectRef>& refs, Need need, Build build, T
         requests.push_back(build(ref));
     }
     if (requests.empty()) return;
+    if (batching_) {
+        for (std::size_t i = 0; i < wanted.size(); ++i) {
+            queued_.push_back(std::move(requests[i]));
+            takers_.emplace_back(wanted[i], take);
+        }
+        return;
+    }
     auto replies = bus_.callAll(requests, timeoutMs());
     for (std::size_t i = 0; i < wanted.size(); ++i) take(nodes_[wanted[i]], replies[i].get());
+}
+
+void Reading::sendBatch() {
+    batching_ = false;
+    if (queued_.empty()) return;
+    auto replies = bus_.callAll(queued_, timeoutMs());
+    for (std::size_t i = 0; i < takers_.size(); ++i) takers_[i].second(nodes_[takers_[i].first], replies[i].get());
+    queued_.clear();
+    takers_.clear();
 }
 
 void Reading::fillBasics(const std::vector<ObjectRef>& refs) {
@@ -408,12 +424,14 @@ std::vector<AXNodeRecord> Reading::snapshot(const ObjectRef& root, AXTreeBounds 
         // Labels say what they title; fields say what labels them.
         if (canTitle(role) || isTextRole(role)) related.push_back(ref);
     }
+    beginBatch();
     fillExtents(all);
     fillAttributes(attributed);
     fillText(texts);
     fillValue(ranges);
     fillURI(documents);
     fillRelations(related);
+    sendBatch();
 
     std::unordered_map<ObjectRef, std::size_t, RefHash> recordOf;
     for (std::size_t i = 0; i < listed.size(); ++i) recordOf.emplace(listed[i].ref, i);

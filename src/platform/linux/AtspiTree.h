@@ -5,6 +5,7 @@
 #include "platform/linux/AtspiWindows.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -100,6 +101,10 @@ public:
 private:
     template <class Need, class Build, class Take>
     void fill(const std::vector<ObjectRef>& refs, Need need, Build build, Take take);
+    // Between these, fills only queue their calls, and the queue goes out as one
+    // pipeline: the application answers one call after another without waiting on us.
+    void beginBatch() { batching_ = true; }
+    void sendBatch();
     void loadCache(const std::string& bus);
     int timeoutMs() const { return app_->timeoutMs; }
     std::int32_t pidOf(const std::string& bus) const;
@@ -109,6 +114,9 @@ private:
     std::map<std::string, std::int32_t>& pidOfBus_;
     std::shared_ptr<App> app_;
     std::unordered_map<ObjectRef, Node, RefHash> nodes_;
+    bool batching_ = false;
+    std::vector<Message> queued_;
+    std::vector<std::pair<ObjectRef, std::function<void(Node&, DBusMessage*)>>> takers_;
 };
 
 } // namespace vanto::atspi
