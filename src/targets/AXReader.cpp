@@ -31,11 +31,6 @@ bool bigEnough(const Rect& frame) {
     return frame.width >= 4 && frame.height >= 4;
 }
 
-bool contains(const Rect& outer, const Rect& inner) {
-    return inner.x >= outer.x && inner.y >= outer.y && inner.x + inner.width <= outer.x + outer.width &&
-           inner.y + inner.height <= outer.y + outer.height;
-}
-
 void addName(std::vector<std::string>& names, const AXValue& value) {
     auto text = as<std::string>(value);
     if (!text) return;

@@ -28,18 +28,9 @@ double area(const AXElement& element) {
     return static_cast<double>(element.width) * static_cast<double>(element.height);
 }
 
-bool contains(const AXElement& element, Point at) {
-    return at.x >= static_cast<double>(element.x) && at.y >= static_cast<double>(element.y) &&
-           at.x < static_cast<double>(element.x) + static_cast<double>(element.width) &&
-           at.y < static_cast<double>(element.y) + static_cast<double>(element.height);
-}
-
-bool liesWithin(const AXElement& inner, const AXElement& outer) {
-    return inner.x >= outer.x && inner.y >= outer.y &&
-           static_cast<double>(inner.x) + static_cast<double>(inner.width) <=
-               static_cast<double>(outer.x) + static_cast<double>(outer.width) &&
-           static_cast<double>(inner.y) + static_cast<double>(inner.height) <=
-               static_cast<double>(outer.y) + static_cast<double>(outer.height);
+Rect frameOf(const AXElement& element) {
+    return {static_cast<double>(element.x), static_cast<double>(element.y), static_cast<double>(element.width),
+            static_cast<double>(element.height)};
 }
 
 } // namespace
@@ -65,7 +56,7 @@ bool Picker::isSurface(std::string_view role) {
 std::optional<AXElement> Picker::smallest(Point containing, const std::vector<AXElement>& among) {
     const AXElement* best = nullptr;
     for (const auto& element : among)
-        if (contains(element, containing) && (!best || area(element) < area(*best))) best = &element;
+        if (contains(frameOf(element), containing) && (!best || area(element) < area(*best))) best = &element;
     if (!best) return std::nullopt;
     return *best;
 }
@@ -78,7 +69,8 @@ std::vector<AXElement> Picker::distinct(const std::vector<AXElement>& elements) 
     for (std::size_t i = 0; i < elements.size(); ++i) {
         bool redundant = false;
         for (std::size_t j = 0; j < elements.size() && !redundant; ++j)
-            redundant = j != i && area(elements[j]) < area(elements[i]) && liesWithin(elements[j], elements[i]) &&
+            redundant = j != i && area(elements[j]) < area(elements[i]) &&
+                        contains(frameOf(elements[i]), frameOf(elements[j])) &&
                         texts[j].find(texts[i]) != std::string::npos;
         if (!redundant) kept.push_back(elements[i]);
     }

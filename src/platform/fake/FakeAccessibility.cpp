@@ -13,14 +13,10 @@ public:
     FakeAXNodePtr node;
 };
 
-bool inside(const Rect& frame, Point at) {
-    return at.x >= frame.x && at.y >= frame.y && at.x < frame.x + frame.width && at.y < frame.y + frame.height;
-}
-
 // The deepest node under the point; later siblings are drawn over earlier ones.
 FakeAXNodePtr deepestAt(const FakeAXNodePtr& node, Point at) {
     for (auto it = node->children.rbegin(); it != node->children.rend(); ++it)
-        if ((*it)->frame && inside(*(*it)->frame, at)) return deepestAt(*it, at);
+        if ((*it)->frame && contains(*(*it)->frame, at)) return deepestAt(*it, at);
     return node;
 }
 
@@ -169,7 +165,7 @@ AXRef FakeAccessibility::copyElementAtPosition(const AXRef& application, Point a
     if (!app) return nullptr;
     // Windows are listed front to back: the first one under the point answers.
     for (const auto& window : app->children)
-        if (window->frame && inside(*window->frame, at)) return ref(deepestAt(window, at));
+        if (window->frame && contains(*window->frame, at)) return ref(deepestAt(window, at));
     return nullptr;
 }
 
