@@ -8,7 +8,7 @@ set(vanto_uses_platform base)
 # Plans and steps are wire vocabulary: the service, drivers, the cloud and runs all speak them.
 set(vanto_uses_plan base)
 set(vanto_uses_capture base platform)
-set(vanto_uses_targets base platform capture)
+set(vanto_uses_targets base platform plan capture)
 set(vanto_uses_service base platform plan capture)
 set(vanto_uses_sheets base platform plan)
 set(vanto_uses_drivers base platform plan capture targets)

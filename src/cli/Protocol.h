@@ -4,7 +4,7 @@
 #include "capture/RecorderError.h"
 #include "capture/RecorderTypes.h"
 #include "engine/PermissionsResult.h"
-#include "engine/WindowList.h"
+#include "targets/WindowList.h"
 #include "platform/Geometry.h"
 #include "service/AccountStatus.h"
 #include "service/UploadResult.h"

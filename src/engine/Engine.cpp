@@ -34,7 +34,7 @@ Engine::Engine(Platform& platform)
       recorder_(platform.capture, platform.clock, platform.mainThread, indicator_, hud_),
       accounts_({platform.paths, platform.processes, platform.clock, platform.random, platform.http, platform.workspace,
                  platform.network, platform.mainThread, platform.defaults}),
-      corrections_(platform.defaults, platform.clock) {}
+      corrections_(platform.defaults, platform.clock), pixels_(platform.capture, platform.clock) {}
 
 Engine::~Engine() {
     // The process-wide log must not outlive the engine that owns it.
@@ -49,6 +49,12 @@ std::optional<APIClient> Engine::serviceClient() {
     auto config = configStore().load();
     if (!config) return std::nullopt;
     return APIClient(*config, platform_.http, platform_.clock, platform_.random);
+}
+
+Targeting Engine::targeting(Targeting::Callbacks callbacks) {
+    return Targeting({resolver_, input_, platform_.clock, platform_.accessibility, platform_.windows, pixels_,
+                      recorder_, corrections_, scrollTrace_},
+                     std::move(callbacks));
 }
 
 Agent Engine::makeAgent(ProgressLog log) {

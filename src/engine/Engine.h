@@ -4,11 +4,11 @@
 #include "agent/RunLog.h"
 #include "capture/Input.h"
 #include "capture/MouseButton.h"
+#include "capture/Pixels.h"
 #include "capture/Recorder.h"
 #include "capture/RecordingIndicator.h"
 #include "capture/StepHUD.h"
 #include "engine/PermissionsResult.h"
-#include "engine/WindowList.h"
 #include "platform/Defaults.h"
 #include "platform/Geometry.h"
 #include "platform/Platform.h"
@@ -20,6 +20,9 @@
 #include "targets/AXElement.h"
 #include "targets/AXResolver.h"
 #include "targets/CorrectionStore.h"
+#include "targets/ScrollTrace.h"
+#include "targets/Targeting.h"
+#include "targets/WindowList.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -52,6 +55,13 @@ public:
 
     // The process's one memory of what the person pointed at, kept in the user defaults.
     CorrectionStore& corrections() { return corrections_; }
+    // How far runs have scrolled pages since they began; one per process.
+    ScrollTrace& scrollTrace() { return scrollTrace_; }
+    Pixels& pixels() { return pixels_; }
+
+    // Clicking, choosing and scrolling toward targets for one run or question, over
+    // this engine's hands and eyes.
+    Targeting targeting(Targeting::Callbacks callbacks);
 
     ConfigStore configStore();
     // A service client for the stored link; none when this machine is not linked.
@@ -103,6 +113,8 @@ private:
     Recorder recorder_;
     AccountCommands accounts_;
     CorrectionStore corrections_;
+    ScrollTrace scrollTrace_;
+    Pixels pixels_;
 };
 
 } // namespace vanto

@@ -152,13 +152,18 @@ PostedEvent FakeEventSink::stamped(PostedEvent::Kind kind) {
     return event;
 }
 
+void FakeEventSink::record(PostedEvent event) {
+    events.push_back(event);
+    if (onPost) onPost(event); // a copy: the reaction may post more
+}
+
 void FakeEventSink::postMouse(MouseEventType type, Point at, int clickState) {
     auto event = stamped(PostedEvent::Kind::mouse);
     event.mouse = type;
     event.at = at;
     event.clickState = clickState;
-    events.push_back(event);
     pointer_.at = at;
+    record(event);
 }
 
 void FakeEventSink::postKey(std::uint16_t virtualKey, bool down, std::uint64_t flags,
@@ -168,21 +173,21 @@ void FakeEventSink::postKey(std::uint16_t virtualKey, bool down, std::uint64_t f
     event.down = down;
     event.flags = flags;
     event.text = text;
-    events.push_back(event);
+    record(event);
 }
 
 void FakeEventSink::postFlagsChanged(std::uint16_t virtualKey, std::uint64_t flags) {
     auto event = stamped(PostedEvent::Kind::flagsChanged);
     event.keyCode = virtualKey;
     event.flags = flags;
-    events.push_back(event);
+    record(event);
 }
 
 void FakeEventSink::postScroll(std::int32_t vertical, std::int32_t horizontal) {
     auto event = stamped(PostedEvent::Kind::scroll);
     event.vertical = vertical;
     event.horizontal = horizontal;
-    events.push_back(event);
+    record(event);
 }
 
 void FakeEventSink::postKeyToProcess(std::int32_t pid, std::uint16_t virtualKey, bool down, std::uint64_t flags) {
@@ -191,7 +196,7 @@ void FakeEventSink::postKeyToProcess(std::int32_t pid, std::uint16_t virtualKey,
     event.keyCode = virtualKey;
     event.down = down;
     event.flags = flags;
-    events.push_back(event);
+    record(event);
 }
 
 bool FakeKeyListener::start(Consume consume) {

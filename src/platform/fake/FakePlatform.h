@@ -153,8 +153,12 @@ public:
     void postKeyToProcess(std::int32_t pid, std::uint16_t virtualKey, bool down, std::uint64_t flags) override;
 
     std::vector<PostedEvent> events;
+    // Called after each event is recorded, so a scripted desktop can react to it (a
+    // click that flips a checkbox, a scroll that moves the page).
+    std::function<void(const PostedEvent& event)> onPost;
 
 private:
+    void record(PostedEvent event);
     PostedEvent stamped(PostedEvent::Kind kind);
     Clock& clock_;
     FakePointer& pointer_;

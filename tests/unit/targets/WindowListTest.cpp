@@ -1,4 +1,4 @@
-#include "engine/WindowList.h"
+#include "targets/WindowList.h"
 #include "platform/fake/FakePlatform.h"
 
 #include <gtest/gtest.h>

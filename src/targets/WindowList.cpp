@@ -1,4 +1,4 @@
-#include "engine/WindowList.h"
+#include "targets/WindowList.h"
 
 #include "base/Json.h"
 #include "base/Numbers.h"
