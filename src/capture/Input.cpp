@@ -107,12 +107,6 @@ constexpr std::array<std::pair<std::uint64_t, std::array<std::uint16_t, 2>>, 4> 
 
 constexpr std::uint16_t newWindowKey = 45; // "n"
 
-// A scroll gesture goes at most this far each way: a long fling on a trackpad, or a few
-// quick turns of a wheel. Together with the 60-second cap on its duration (60 wheel
-// events a second, so at most 3,600) this keeps a runaway distance from flooding the
-// desktop with wheel events for minutes; a longer distance scrolls this far.
-constexpr std::int64_t longestScroll = 10000;
-
 // Calls each(cluster) for the user-perceived characters of text in order, keeping none.
 template <typename Each> void forEachGrapheme(const std::string& text, Each&& each) {
     const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
@@ -263,8 +257,11 @@ void Input::scroll(std::int64_t dy, std::int64_t dx, double duration, std::stop_
     double effective = clamped(duration);
     int steps = std::max(2, static_cast<int>(effective * 60));
     double previous = 0;
-    double vertical = -static_cast<double>(std::clamp(dy, -longestScroll, longestScroll));
-    double horizontal = static_cast<double>(std::clamp(dx, -longestScroll, longestScroll));
+    // The longest gesture, with the 60-second cap on its duration (60 wheel events a
+    // second, so at most 3,600), keeps a runaway distance from flooding the desktop with
+    // wheel events for minutes.
+    double vertical = -static_cast<double>(std::clamp(dy, -Input::longestScroll, Input::longestScroll));
+    double horizontal = static_cast<double>(std::clamp(dx, -Input::longestScroll, Input::longestScroll));
     sink_.beginScrollGesture();
     for (int i = 1; i <= steps; ++i) {
         double f = i == steps ? 1.0 : eased(static_cast<double>(i) / steps);

@@ -41,7 +41,11 @@ public:
     void click(std::optional<Point> at, MouseButton button, double settle, std::stop_token stop = {});
     void type(const std::string& text, double charsPerSecond, std::stop_token stop = {});
     void press(const std::vector<std::string>& keys, std::uint64_t holding = 0, std::stop_token stop = {});
-    // Scrolls by up to 10,000 points each way; a longer distance scrolls that far.
+    // The farthest one scroll gesture goes each way: a long fling on a trackpad, or a
+    // few quick turns of a wheel.
+    static constexpr std::int64_t longestScroll = 10000;
+
+    // Scrolls by up to longestScroll points each way; a longer distance scrolls that far.
     void scroll(std::int64_t dy, std::int64_t dx, double duration, std::stop_token stop = {});
     void newWindow(std::int32_t pid, std::stop_token stop = {});
 
