@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <stop_token>
+
 using namespace vanto;
 using vanto::testing::ScriptedDesktop;
 
@@ -102,6 +104,24 @@ TEST(Scrolling, AnElementBelowTheFoldIsBroughtFullyIntoViewAndFoundWhereItWent) 
                                          desktop.frame));
 }
 
+TEST(Scrolling, AnElementTheScrollLeftShortIsScrolledForAgainAndAnnouncedOnce) {
+    ScriptedDesktop desktop;
+    desktop.makeScrollable();
+    // A sluggish page: it moves with only every other wheel event.
+    auto moves = desktop.fake.events.onPost;
+    int wheel = 0;
+    desktop.fake.events.onPost = [&](const fake::PostedEvent& event) {
+        if (event.kind != fake::PostedEvent::Kind::scroll || ++wheel % 2 == 0) moves(event);
+    };
+    desktop.add("AXButton", "Pay", {200, 1500, 80, 20});
+    auto targeting = desktop.targeting();
+    auto inView = targeting.broughtIntoView(unclipped(desktop, "Pay").at(0), pid);
+    EXPECT_EQ(desktop.lines, std::vector<std::string>{"scrolling \"Pay\" into view"});
+    EXPECT_TRUE(Targeting::isFullyInView({static_cast<double>(inView.x), static_cast<double>(inView.y),
+                                          static_cast<double>(inView.width), static_cast<double>(inView.height)},
+                                         desktop.frame));
+}
+
 TEST(Scrolling, WhatTheScrollingCannotMoveIsScrolledForOnce) {
     ScriptedDesktop desktop; // the page does not move
     desktop.add("AXButton", "Pay", {200, 1500, 80, 20});
@@ -134,6 +154,159 @@ TEST(Scrolling, TheBrowsersOwnControlsAreNeverScrolledForButACutOffPageElementIs
     EXPECT_EQ(desktop.scrolledDown(), 310);
     EXPECT_EQ(inView.y, 380);
     EXPECT_TRUE(inView.inPage);
+}
+
+// A long page: a line every 100 points from 800 down to 8,700.
+void fillPage(ScriptedDesktop& desktop) {
+    for (int i = 0; i < 80; ++i)
+        desktop.add("AXStaticText", "line " + std::to_string(i), {200, 800.0 + 100 * i, 300, 20});
+}
+
+Step clickOn(const std::string& target) {
+    Step step;
+    step.action = "click";
+    step.target = target;
+    return step;
+}
+
+Step scrollStep(std::optional<std::string> target = std::nullopt, std::optional<std::int64_t> dy = std::nullopt) {
+    Step step;
+    step.action = "scroll";
+    step.target = std::move(target);
+    step.dy = dy;
+    return step;
+}
+
+TEST(Scrolling, HuntingPagesDownUntilTheTargetShowsAndNotPastTheEndOfThePage) {
+    ScriptedDesktop desktop; // pages of 510 points
+    desktop.makeScrollable();
+    fillPage(desktop);
+    desktop.add("AXButton", "Subscribe", {200, 1530, 100, 20}); // two screens down
+    auto targeting = desktop.targeting();
+    auto found = targeting.lookByScrolling(clickOn("Subscribe"), "Subscribe", pid);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found.front().y, 510);
+    EXPECT_EQ(desktop.lines, std::vector<std::string>{"found \"Subscribe\" after scrolling 2 screen(s)"});
+    EXPECT_EQ(travelled(desktop), 1020);
+
+    // Not on the page at all: ten screens, then nothing.
+    EXPECT_TRUE(targeting.lookByScrolling(clickOn("Unsubscribe"), "Unsubscribe", pid).empty());
+    EXPECT_EQ(desktop.scrolledDown(), 1020 + 5100);
+
+    // A page that does not move has nothing further down: one screen, then nothing.
+    ScriptedDesktop still;
+    fillPage(still);
+    auto onStill = still.targeting();
+    EXPECT_TRUE(onStill.lookByScrolling(clickOn("Subscribe"), "Subscribe", pid).empty());
+    EXPECT_EQ(still.scrolledDown(), 510);
+    EXPECT_TRUE(still.lines.empty());
+}
+
+TEST(Scrolling, ScrollingToATargetPastTheFoldSaysWhereItWent) {
+    ScriptedDesktop desktop;
+    desktop.makeScrollable();
+    desktop.add("AXLink", "Pricing", {200, 2000, 60, 20});
+    auto targeting = desktop.targeting();
+    Targeting::Wanted wanted;
+    wanted.text = "Pricing";
+    auto pricing = targeting.scrollTo(wanted, pid);
+    ASSERT_TRUE(pricing);
+    EXPECT_EQ(pricing->y, 390);
+    EXPECT_EQ(desktop.lines, (std::vector<std::string>{"scrolling \"Pricing\" into view",
+                                                       "scrolled to \"Pricing\", which was off screen"}));
+
+    desktop.lines.clear();
+    wanted.text = "Careers";
+    EXPECT_EQ(targeting.scrollTo(wanted, pid), std::nullopt);
+    EXPECT_EQ(desktop.lines, std::vector<std::string>{"nothing past the fold answers to \"Careers\""});
+    EXPECT_EQ(desktop.scrolledDown(), 1610);
+}
+
+TEST(Scrolling, APlannedScrollGoesUntilItsTargetIsNearTheMiddleOrItsDistance) {
+    ScriptedDesktop desktop; // pages of 510 points, middle at 400
+    desktop.makeScrollable();
+    desktop.add("AXButton", "Reviews", {200, 1560, 100, 20});
+    desktop.add("AXButton", "Ratings", {200, 1660, 100, 20});
+    auto targeting = desktop.targeting();
+    // Missed twice, then found 150 below the middle: centred.
+    EXPECT_TRUE(targeting.scroll(scrollStep("Reviews"), pid, std::nullopt, false));
+    EXPECT_EQ(desktop.scrolledDown(), 510 + 510 + 150);
+    // Found at once 100 below the middle: near enough, left there.
+    EXPECT_TRUE(targeting.scroll(scrollStep("Ratings"), pid, std::nullopt, false));
+    EXPECT_EQ(desktop.scrolledDown(), 1170);
+
+    // Without a target: a page, or the step's own distance.
+    EXPECT_TRUE(targeting.scroll(scrollStep(), pid, std::nullopt, false));
+    EXPECT_TRUE(targeting.scroll(scrollStep(std::nullopt, -200), pid, std::nullopt, false));
+    EXPECT_EQ(desktop.scrolledDown(), 1170 + 510 - 200);
+    EXPECT_EQ(desktop.engine.scrollTrace().state(), (ScrollTrace::State{1480, true}));
+
+    // Twelve misses, each followed by its scroll: the trace no longer says where the page is.
+    EXPECT_FALSE(targeting.scroll(scrollStep("Newsletter", 100), pid, std::nullopt, false));
+    EXPECT_EQ(desktop.scrolledDown(), 1480 + 1200);
+    EXPECT_EQ(desktop.engine.scrollTrace().state(), (ScrollTrace::State{2680, false}));
+}
+
+TEST(Scrolling, AWindowIsRestoredOrOpenedForAStep) {
+    ScriptedDesktop desktop;
+    auto targeting = desktop.targeting();
+    targeting.escalate(Targeting::Escalation::restoreMinimizedWindows, pid, "Shop");
+    EXPECT_TRUE(desktop.lines.empty()); // nothing was minimised
+
+    desktop.window->set(ax::minimized, true);
+    targeting.escalate(Targeting::Escalation::restoreMinimizedWindows, pid, "Shop");
+    EXPECT_EQ(desktop.lines, std::vector<std::string>{"Shop was minimized; restoring it"});
+    EXPECT_EQ(desktop.window->attributes[ax::minimized], AXValue(false));
+
+    desktop.lines.clear();
+    targeting.escalate(Targeting::Escalation::openNewWindow, pid, "Shop");
+    EXPECT_EQ(desktop.lines, std::vector<std::string>{"Shop has no window on this desktop; opening one here"});
+    ASSERT_FALSE(desktop.fake.events.events.empty());
+    const auto& chord = desktop.fake.events.events.front();
+    EXPECT_EQ(chord.kind, fake::PostedEvent::Kind::keyToProcess);
+    EXPECT_EQ(chord.pid, pid);
+}
+
+TEST(Scrolling, AStoppedRunScrollsNoFurther) {
+    ScriptedDesktop desktop;
+    desktop.makeScrollable();
+    std::stop_source stop;
+    Targeting::Callbacks callbacks;
+    callbacks.stop = stop.get_token();
+    auto targeting = desktop.engine.targeting(std::move(callbacks));
+    stop.request_stop();
+    auto isStopped = [](const AgentError& error) { return error.kind() == AgentError::Case::stopped; };
+    for (auto run : std::vector<std::function<void()>>{
+             [&] { targeting.lookByScrolling(clickOn("Subscribe"), "Subscribe", pid); },
+             [&] { targeting.scroll(scrollStep("Subscribe"), pid, std::nullopt, false); },
+             [&] { targeting.scrollBy(300, std::nullopt); },
+         }) {
+        try {
+            run();
+            ADD_FAILURE() << "went on after the stop";
+        } catch (const AgentError& error) {
+            EXPECT_TRUE(isStopped(error)) << error.what();
+        }
+    }
+    EXPECT_EQ(desktop.scrolledDown(), 0);
+
+    // Stopped while the wheel turns.
+    ScriptedDesktop turning;
+    std::stop_source midway;
+    auto moves = turning.fake.events.onPost;
+    turning.fake.events.onPost = [&](const fake::PostedEvent& event) {
+        moves(event);
+        if (event.kind == fake::PostedEvent::Kind::scroll) midway.request_stop();
+    };
+    Targeting::Callbacks stoppable;
+    stoppable.stop = midway.get_token();
+    auto scrolling = turning.engine.targeting(std::move(stoppable));
+    try {
+        scrolling.scrollBy(300, std::nullopt);
+        ADD_FAILURE() << "went on after the stop";
+    } catch (const AgentError& error) {
+        EXPECT_TRUE(isStopped(error)) << error.what();
+    }
 }
 
 } // namespace
