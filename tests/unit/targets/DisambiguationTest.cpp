@@ -329,11 +329,16 @@ TEST(DisambiguationTest, AnswersForARoleAloneLastOneRunAndUnnamedAnswersAreNotKe
     EXPECT_EQ(desktop.questions.back(), "Nothing here looks like \"Pay\". Which one is it?");
     EXPECT_FALSE(memory.knows(ScriptedDesktop::appID, "Pay"));
 
-    // An application without an identifier has nowhere to keep answers.
+    // Without a bundle the owner of its windows names the application; with neither there
+    // is nowhere to keep answers.
     desktop.fake.accessibility.bundleIDs[pid] = "";
     outcomes = {Picker::Picked{open}};
     EXPECT_EQ(targeting.whichOne(clickOn("Pay"), pid, {}, false).chosen, std::vector<AXElement>{open});
-    EXPECT_TRUE(memory.entries().empty());
+    EXPECT_TRUE(memory.knows("Shop", "Pay"));
+    desktop.fake.windows.windows.clear();
+    outcomes = {Picker::Picked{open}};
+    EXPECT_EQ(targeting.whichOne(clickOn("Deliver"), pid, {}, false).chosen, std::vector<AXElement>{open});
+    EXPECT_EQ(memory.entries().size(), 1u);
 }
 
 TEST(DisambiguationTest, APlanTakesOnTheAnswersGivenForItsSteps) {
