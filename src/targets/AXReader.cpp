@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <limits>
 #include <map>
 #include <set>
@@ -303,7 +304,17 @@ std::optional<std::string> AXReader::value(Point at, std::int32_t pid) {
     access_.require(pid);
     const AXRef element = ax_.copyElementAtPosition(ax_.application(pid), at);
     if (!element) return std::nullopt;
-    return string(element, ax::value);
+    const AXValue held = ax_.copyAttributeValue(element, ax::value);
+    if (auto text = as<std::string>(held)) return text;
+    // A check box, radio button or switch holds its state as a number or a flag; as text
+    // it still tells a click that flipped it from one that did nothing.
+    if (auto number = as<double>(held)) {
+        std::array<char, 32> buffer{};
+        const auto written = std::to_chars(buffer.data(), buffer.data() + buffer.size(), *number);
+        return std::string(buffer.data(), written.ptr);
+    }
+    if (auto flag = as<bool>(held)) return *flag ? "1" : "0";
+    return std::nullopt;
 }
 
 std::optional<AXElement> AXReader::elementAt(Point at, std::optional<std::int32_t> pid) {

@@ -67,6 +67,7 @@ public:
     std::optional<Focus> focused(std::int32_t pid);
     std::optional<std::string> pageURL(std::int32_t pid);
     std::optional<Rect> webArea(std::int32_t pid);
+    // The value of the element at the point as text; a number or flag is written out.
     std::optional<std::string> value(Point at, std::int32_t pid);
     std::optional<AXElement> elementAt(Point at, std::optional<std::int32_t> pid);
     // Whether a click at the point reaches the element rather than something over it;

@@ -21,6 +21,11 @@ const std::set<std::string>& AXRoles::roots() {
     return roles;
 }
 
+const std::set<std::string>& AXRoles::values() {
+    static const std::set<std::string> roles{"AXCheckBox", "AXRadioButton", "AXSwitch"};
+    return roles;
+}
+
 std::set<std::string> AXRoles::forWord(std::string_view word) {
     const std::string w = text::asciiLower(text::trimWhitespaceAndNewlines(word));
     if (w == "link" || w == "a") return {"axlink"};
