@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdlib>
 #include <utility>
 
 namespace vanto {
@@ -306,16 +307,27 @@ std::optional<Point> Targeting::reaim(const Step& step, std::int32_t pid, const 
     FindParams params;
     params.pid = pid;
     params.text = candidate.text;
-    params.limit = 4;
+    // Every namesake, not the first few: the one that moved is told from the others by
+    // where it was (the first of them is another element as often as not).
+    params.limit = fingerprintLimit;
     params.near = step.near;
     params.nth = step.nth;
+    std::optional<AXElement> moved;
+    std::int64_t nearest = 0;
     for (const auto& found : seams_.resolver.find(params)) {
         if (found.role != candidate.role || found.text != candidate.text) continue;
-        const Point point = aim(found, pid);
-        if (point == from) return std::nullopt;
-        return point;
+        const std::int64_t distance = std::abs(found.x - candidate.x) + std::abs(found.y - candidate.y) +
+                                      std::abs(found.width - candidate.width) +
+                                      std::abs(found.height - candidate.height);
+        if (!moved || distance < nearest) {
+            moved = found;
+            nearest = distance;
+        }
     }
-    return std::nullopt;
+    if (!moved) return std::nullopt;
+    const Point point = aim(*moved, pid);
+    if (point == from) return std::nullopt;
+    return point;
 }
 
 Targeting::Fingerprint Targeting::snapshot(std::int32_t pid) {

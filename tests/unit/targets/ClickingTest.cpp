@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <chrono>
 #include <future>
 #include <ostream>
@@ -64,8 +66,10 @@ protected:
     double slept() { return desktop.fake.clock.slept(); }
     double now() { return desktop.fake.clock.now(); }
 
-    // Runs act while the clock moves a hundredth of a second per millisecond, so that a
-    // call bounded by a deadline on another thread answers long before its deadline.
+    // Runs act while the clock moves a hundredth of a second per millisecond. A picture of
+    // the window is taken on another thread under a deadline on the same clock: a clock
+    // that jumps ahead on every sleep would let that deadline win at random, adding its
+    // seconds and leaving the call running after the test.
     template <class Act> auto driven(Act act) {
         auto& clock = desktop.fake.clock;
         clock.setAutoAdvance(false);
@@ -73,6 +77,10 @@ protected:
         while (result.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready) clock.advance(0.01);
         clock.setAutoAdvance(true);
         return result.get();
+    }
+
+    bool clicked(Targeting& targeting, const Step& step) {
+        return driven([&] { return targeting.click(step, ScriptedDesktop::pid, std::nullopt, false); });
     }
 
     ScriptedDesktop desktop;
@@ -155,15 +163,15 @@ TEST_F(ClickingTest, AValueFlipsWhenTheElementAtThePointReadsOtherwise) {
 TEST_F(ClickingTest, AWindowChangesWhenItsElementsDoAndSettlesWithinSixSeconds) {
     auto save = desktop.add("AXButton", "Save", Rect{200, 300, 80, 24});
     auto targeting = desktop.targeting();
-    const auto before = targeting.snapshot(ScriptedDesktop::pid);
+    const auto before = driven([&] { return targeting.snapshot(ScriptedDesktop::pid); });
     EXPECT_EQ(before.signature, "AXWindow:Shop|AXWebArea:Shop page|AXButton:Save");
 
     double start = now();
-    EXPECT_FALSE(targeting.changed(before, ScriptedDesktop::pid, 8));
+    EXPECT_FALSE(driven([&] { return targeting.changed(before, ScriptedDesktop::pid, 8); }));
     EXPECT_GE(now() - start, 8);
 
     save->set("AXTitle", std::string("Saved"));
-    EXPECT_TRUE(targeting.changed(before, ScriptedDesktop::pid, 8));
+    EXPECT_TRUE(driven([&] { return targeting.changed(before, ScriptedDesktop::pid, 8); }));
 
     // A window that never stops changing is waited for six seconds, not for ever.
     int ticks = 0;
@@ -171,7 +179,7 @@ TEST_F(ClickingTest, AWindowChangesWhenItsElementsDoAndSettlesWithinSixSeconds) 
         if (node == save && attribute == "AXTitle") save->attributes["AXTitle"] = "Saved " + std::to_string(++ticks);
     };
     start = now();
-    targeting.settle(ScriptedDesktop::pid);
+    driven([&] { targeting.settle(ScriptedDesktop::pid); });
     EXPECT_GE(now() - start, 6);
     EXPECT_LT(now() - start, 9);
 }
@@ -295,6 +303,119 @@ TEST_F(ClickingTest, PagesAndKinds) {
     EXPECT_EQ(Targeting::kind("AXRadioButton"), "checkbox");
     EXPECT_EQ(Targeting::kind("AXMenuItem"), "menuitem");
     EXPECT_EQ(Targeting::kind("AXSwitch"), "AXSwitch");
+}
+
+// Two namesakes under a dialog: the first is covered where it would be clicked, so it
+// is passed over without a click; the last is clicked whatever lies over it.
+TEST_F(ClickingTest, ACoveredCandidateIsMissedAndTheLastIsClickedRegardless) {
+    auto first = desktop.add("AXButton", "Edit", Rect{200, 300, 60, 20});
+    auto second = desktop.add("AXButton", "Edit", Rect{200, 400, 60, 20});
+    desktop.add("AXGroup", "", Rect{150, 250, 400, 300});
+    bool edited = false;
+    desktop.onClick(second, [&] {
+        edited = true;
+        desktop.add("AXTextField", "Title", Rect{300, 400, 200, 20});
+    });
+    desktop.onClick(first, [] { ADD_FAILURE() << "the covered one was clicked"; });
+    auto targeting = desktop.targeting();
+
+    EXPECT_TRUE(clicked(targeting, clickOn("Edit")));
+    EXPECT_TRUE(edited);
+    EXPECT_EQ(desktop.clicks(), (std::vector<Point>{{230, 410}}));
+    EXPECT_TRUE(desktop.logged("nobody said which one; going with the plan's guess"));
+    EXPECT_TRUE(desktop.logged(
+        "clicking AXButton \"Edit\" at 230,310 [60x20 at 200,300, page] for \"Edit\" (1 more in reserve)"));
+    EXPECT_TRUE(desktop.logged("something else answers where \"Edit\" is; trying the next candidate"));
+}
+
+TEST_F(ClickingTest, ACheckBoxIsProvenByItsValueAlone) {
+    auto box = desktop.add("AXCheckBox", "Subscribe", Rect{200, 300, 20, 20});
+    box->set("AXValue", 0.0);
+    auto targeting = desktop.targeting();
+
+    // Its value stays: nothing happened, said at once rather than after watching the window.
+    EXPECT_FALSE(clicked(targeting, clickOn("Subscribe")));
+    EXPECT_EQ(desktop.clicks().size(), 1u);
+    EXPECT_EQ(desktop.lines.back(), "\"Subscribe\" did not change");
+    EXPECT_LT(slept(), 8);
+
+    // It flips, and nothing else on the screen changes.
+    desktop.onClick(box, [&] { box->set("AXValue", 1.0); });
+    EXPECT_TRUE(clicked(targeting, clickOn("Subscribe")));
+}
+
+TEST_F(ClickingTest, AButtonThatOnlyMovesTheFocusWasClicked) {
+    auto name = desktop.add("AXTextField", "Name", Rect{200, 300, 200, 24});
+    auto next = desktop.add("AXButton", "Next", Rect{200, 400, 80, 24});
+    auto email = desktop.add("AXTextField", "Email", Rect{200, 500, 200, 24});
+    desktop.app->focusedElement = name;
+    desktop.onClick(next, [&] { desktop.app->focusedElement = email; });
+    auto targeting = desktop.targeting();
+    EXPECT_TRUE(clicked(targeting, clickOn("Next")));
+}
+
+// One match that does nothing: one click, no word of reserves or of trying another.
+TEST_F(ClickingTest, ASingleMatchThatDoesNothingFailsAfterOneClick) {
+    desktop.add("AXButton", "Refresh", Rect{200, 300, 80, 24});
+    auto targeting = desktop.targeting();
+    EXPECT_FALSE(clicked(targeting, clickOn("Refresh")));
+    EXPECT_EQ(desktop.clicks().size(), 1u);
+    ASSERT_EQ(desktop.lines.size(), 1u);
+    EXPECT_EQ(desktop.lines[0], "clicking AXButton \"Refresh\" at 240,312 [80x24 at 200,300, page] for \"Refresh\"");
+}
+
+TEST_F(ClickingTest, ATargetThatSlidesWhileThePointerTravelsIsAimedAtAgainOnce) {
+    auto buy = desktop.add("AXButton", "Buy", Rect{200, 300, 80, 20});
+    bool slid = false;
+    auto react = desktop.fake.events.onPost;
+    desktop.fake.events.onPost = [&, react](const fake::PostedEvent& event) {
+        react(event);
+        // A banner loads above it while the pointer is on its way.
+        if (!slid && event.kind == fake::PostedEvent::Kind::mouse) {
+            slid = true;
+            buy->frame = Rect{200, 360, 80, 20};
+        }
+    };
+    desktop.onClick(buy, [&] { desktop.add("AXStaticText", "Added to cart", Rect{400, 300, 100, 20}); });
+    auto targeting = desktop.targeting();
+
+    EXPECT_TRUE(clicked(targeting, clickOn("Buy")));
+    EXPECT_EQ(desktop.clicks(), (std::vector<Point>{{240, 370}}));
+    EXPECT_EQ(
+        std::ranges::count(desktop.lines, std::string("\"Buy\" moved while the pointer was travelling; aiming again")),
+        1);
+}
+
+TEST_F(ClickingTest, AnAnswerWhoseClickDoesNothingIsForgotten) {
+    desktop.add("AXButton", "Export", Rect{200, 300, 80, 24});
+    auto& corrections = desktop.engine.corrections();
+    corrections.remember(ScriptedDesktop::appID, "Download", Correction{"Export", "AXButton", "", {}, {}, {}, true});
+    auto targeting = desktop.targeting();
+    EXPECT_FALSE(clicked(targeting, clickOn("Download")));
+    EXPECT_TRUE(desktop.logged(
+        "\"Export\" was the remembered answer for \"Download\" and clicking it did nothing - forgetting it"));
+    EXPECT_FALSE(corrections.knows(ScriptedDesktop::appID, "Download"));
+}
+
+TEST_F(ClickingTest, AStopDuringTheWaitForAnEffectEndsTheClick) {
+    desktop.add("AXButton", "Refresh", Rect{200, 300, 80, 24});
+    Targeting::Callbacks callbacks;
+    callbacks.stopped = [&] { return !desktop.clicks().empty(); };
+    auto targeting = desktop.engine.targeting(std::move(callbacks));
+    EXPECT_EQ(agentErrorOf([&] { clicked(targeting, clickOn("Refresh")); }), AgentError::Case::stopped);
+    EXPECT_LT(slept(), 8);
+}
+
+TEST_F(ClickingTest, BackIsTheBrowsersOwnButtonNotALinkOnThePage) {
+    // The page's own button ranks first: it is the smaller.
+    desktop.add("AXButton", "Back", Rect{200, 300, 60, 20});
+    auto back = desktop.window->add("AXButton", "Back", Rect{110, 110, 80, 40});
+    desktop.onClick(back, [&] { desktop.page->set("AXTitle", std::string("Previous page")); });
+    auto targeting = desktop.targeting();
+    EXPECT_TRUE(
+        driven([&] { return targeting.clickBack(clickOn("Back"), ScriptedDesktop::pid, std::nullopt, false); }));
+    EXPECT_EQ(desktop.clicks(), (std::vector<Point>{{150, 130}}));
+    EXPECT_TRUE(desktop.logged("going back"));
 }
 
 } // namespace
