@@ -449,9 +449,13 @@ public:
         }
     }
 
-    void showPicker(const std::string& question, const std::string& hint) override {
+    void ensurePicker() {
         ensureApplication();
         if (!picker_) picker_ = std::make_unique<PickerPanel>();
+    }
+
+    void showPicker(const std::string& question, const std::string& hint) override {
+        ensurePicker();
         picker_->ask(question, hint);
         picker_->show();
         picker_->raise();
@@ -484,14 +488,15 @@ public:
     }
 
     // Every panel's window is made now, shown or not, so that a recording can leave out
-    // a panel that appears only after it started.
+    // a panel that appears only after it started (the picker's question included).
     std::vector<std::uint32_t> panelWindowIDs() override {
         ensurePanel();
         ensureControl();
         ensureLabel();
+        ensurePicker();
         std::vector<std::uint32_t> ids;
-        for (QWidget* widget :
-             {static_cast<QWidget*>(panel_.get()), control_.get(), static_cast<QWidget*>(label_.get())})
+        for (QWidget* widget : {static_cast<QWidget*>(panel_.get()), control_.get(),
+                                static_cast<QWidget*>(label_.get()), static_cast<QWidget*>(picker_.get())})
             ids.push_back(static_cast<std::uint32_t>(widget->winId()));
         return ids;
     }

@@ -34,7 +34,8 @@ public:
     // Shows the Stop control above the panel; onPress runs on the main thread.
     virtual void showStopControl(const std::string& title, bool enabled, std::function<void()> onPress) = 0;
     virtual void hidePanels() = 0;
-    // The window numbers of the panel and the control, for leaving them out of recordings.
+    // The window numbers of every panel (the step panel, the control, the indicator and
+    // the picker's question), for leaving them out of recordings.
     virtual std::vector<std::uint32_t> panelWindowIDs() = 0;
 
     // The picker's floating panel with a question, a hint and a reading line below them,

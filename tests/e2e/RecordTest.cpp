@@ -19,6 +19,7 @@ extern "C" {
 
 #include <signal.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -124,13 +125,19 @@ Json startWindow(std::uint64_t id, const std::string& output, int fps = 30) {
 
 using Clock = std::chrono::steady_clock;
 
-// The geometry of vanto's panel window with the title, when it is on screen.
-std::optional<Geometry> panelWindow(const std::string& title) {
+// The id of vanto's panel window with the title, when it is on screen.
+std::optional<std::uint64_t> panelWindowID(const std::string& title) {
     for (auto window : clientListStacking()) {
         auto result = runCommand({"xprop", "-id", std::to_string(window), "WM_NAME"});
-        if (result && result->output.find(title) != std::string::npos) return xwininfo(window);
+        if (result && result->output.find(title) != std::string::npos) return window;
     }
     return std::nullopt;
+}
+
+// Its geometry.
+std::optional<Geometry> panelWindow(const std::string& title) {
+    auto id = panelWindowID(title);
+    return id ? xwininfo(*id) : std::nullopt;
 }
 
 bool inside(const Geometry& area, int x, int y) {
@@ -695,9 +702,10 @@ addEventListener('keydown', e => { if (e.key === '.' && e.ctrlKey && e.altKey) d
     });
 }
 
-// The picker on the real desktop: its panel keeps clear of the pointer, and Space
-// pressed through XTest (the vanto binary's key command) over the page's button answers
-// with that button, takes the panel away and never reaches the page.
+// The picker on the real desktop: its panel keeps clear of the pointer and is left out
+// of recordings, and Space pressed through XTest (the vanto binary's key command) over
+// the page's button answers with that button, takes the panel away and never reaches
+// the page.
 TEST(Panels, ThePickerAnswersSpaceOverAButtonWithThatButton) {
     TempDir folder("vanto-e2e-panels");
     const std::string body =
@@ -727,10 +735,14 @@ TEST(Panels, ThePickerAnswersSpaceOverAButtonWithThatButton) {
                          {});
     std::optional<vanto::Picker::Outcome> outcome;
     std::optional<Geometry> panel;
+    std::optional<std::uint64_t> panelID;
+    std::vector<std::uint32_t> leftOut;
     bool panelWent = false;
     onPanelsThread(backend, platform, [&] {
         auto answer = std::async(std::launch::async, [&] { return picker.ask("Which one is Send?", browser->pid()); });
         waitFor([&] { return (panel = panelWindow("Vanto picker")).has_value(); }, 20s, 200ms);
+        panelID = panelWindowID("Vanto picker");
+        platform.mainThread.run([&] { leftOut = platform.ui.panelWindowIDs(); });
         std::this_thread::sleep_for(1s); // drawn, and the pointer read
         EXPECT_EQ(vanto.ask(Json{{"cmd", "key"}, {"keys", {"space"}}}), (Json{{"ok", true}}));
         if (answer.wait_for(40s) == std::future_status::ready) outcome = answer.get();
@@ -739,6 +751,9 @@ TEST(Panels, ThePickerAnswersSpaceOverAButtonWithThatButton) {
 
     ASSERT_TRUE(panel) << "the picker's panel is not on screen";
     EXPECT_FALSE(inside(*panel, x, y)) << "the panel covers what the person points at";
+    ASSERT_TRUE(panelID);
+    EXPECT_NE(std::find(leftOut.begin(), leftOut.end(), *panelID), leftOut.end())
+        << "a recording made while the question is open would show the panel";
     ASSERT_TRUE(outcome) << "no answer to Space";
     const auto* picked = std::get_if<vanto::Picker::Picked>(&*outcome);
     ASSERT_NE(picked, nullptr) << "Space did not pick the button; outcome " << outcome->index();
