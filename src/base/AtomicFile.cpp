@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <random>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -11,11 +12,14 @@ namespace vanto {
 namespace fs = std::filesystem;
 namespace {
 
+// Unique among this process's writers by the counter, and among other processes
+// writing the same file (two copies of the program saving their settings at once) by
+// the random part: their counters and clocks may well agree.
 fs::path temporaryBeside(const fs::path& path) {
     static std::atomic<unsigned> counter{0};
     auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    return path.parent_path() /
-           ("." + path.filename().string() + ".tmp-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+    return path.parent_path() / ("." + path.filename().string() + ".tmp-" + std::to_string(stamp) + "-" +
+                                 std::to_string(std::random_device{}()) + "-" + std::to_string(counter++));
 }
 
 [[noreturn]] void fail(const std::string& what, const fs::path& path, std::errc code) {

@@ -6,11 +6,12 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <iterator>
 #include <list>
-#include <thread>
 
 namespace vanto {
 namespace {
@@ -148,38 +149,69 @@ TEST_F(CorrectionStoreTest, corruptDataIsEmptyAndReplacedAndAFailedWriteIsSilent
     EXPECT_TRUE(failing.knows("app", "x")) << "the process goes on with what it learned";
 }
 
-// Two writers of one defaults file, as two processes of the program would be: every
-// state of the file decodes and holds one writer's whole map, never a mix.
-TEST(CorrectionStoreFile, twoWritersLeaveOneWritersWholeMapNeverACorruptFile) {
+// Two processes of the program writing one defaults file at once: every state of the
+// file decodes and holds one writer's whole map, never a mix or a torn file, and the
+// last save wins whole.
+TEST(CorrectionStoreFile, twoProcessesWritingLeaveOneWritersWholeMapNeverACorruptFile) {
     fake::FakePlatform fake;
-    auto file = fake.paths.configDir() / JsonFileDefaults::fileName;
-    JsonFileDefaults firstFile(file), secondFile(file);
-    fake::VirtualClock clock;
-    CorrectionStore first(firstFile, clock), second(secondFile, clock);
-    ASSERT_FALSE(first.knows("a", "x") || second.knows("b", "x"));
-    std::atomic<int> finished = 0;
-    auto hammer = [&](CorrectionStore& store, std::string app) {
-        for (int i = 0; i < 150; ++i) store.remember(app, std::to_string(i), answer(app + std::to_string(i)));
-        ++finished;
+    const auto file = fake.paths.configDir() / JsonFileDefaults::fileName;
+    constexpr int saves = 150;
+    // Each writer has read its (empty) memory before either saves, so that its map holds
+    // its own answers only; then both go at once.
+    int ready[2], go[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(go), 0);
+    auto writer = [&](const std::string& app) {
+        const pid_t child = ::fork();
+        if (child != 0) return child;
+        ::close(ready[0]);
+        ::close(go[1]);
+        JsonFileDefaults defaults(file);
+        fake::VirtualClock clock;
+        CorrectionStore store(defaults, clock);
+        const bool empty = !store.knows(app, "0");
+        char byte = 1;
+        if (::write(ready[1], &byte, 1) != 1 || ::read(go[0], &byte, 1) != 0) ::_exit(2);
+        for (int i = 0; i < saves; ++i) store.remember(app, std::to_string(i), answer(app + std::to_string(i)));
+        ::_exit(empty && store.entries().size() == saves ? 0 : 1);
     };
-    std::jthread a(hammer, std::ref(first), "a"), b(hammer, std::ref(second), "b");
-    while (finished < 2) {
-        std::ifstream in(file);
-        if (!in) continue;
-        auto all = nlohmann::json::parse(std::istreambuf_iterator<char>(in), {}, nullptr, false);
-        ASSERT_TRUE(all.is_object());
-        auto entries = CorrectionStore::decoded(all["corrections"]);
-        ASSERT_FALSE(entries.empty());
-        auto app = CorrectionStore::app(entries.begin()->first);
+    const pid_t writers[] = {writer("a"), writer("b")};
+    ::close(ready[1]);
+    ::close(go[0]);
+    for (pid_t child : writers) ASSERT_GT(child, 0);
+    char byte = 0;
+    for (int i = 0; i < 2; ++i) ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    ::close(go[1]); // both go
+
+    // What a file holds: the answers 0..n-1 of one application, n of them.
+    auto oneWritersMap = [&](const nlohmann::json& all) -> ::testing::AssertionResult {
+        if (!all.is_object() || !all.contains("corrections")) return ::testing::AssertionFailure() << all.dump();
+        const auto entries = CorrectionStore::decoded(all["corrections"]);
+        if (entries.empty()) return ::testing::AssertionFailure() << "no answers";
+        const auto app = CorrectionStore::app(entries.begin()->first);
         for (std::size_t i = 0; i < entries.size(); ++i) {
             auto it = entries.find(key(app, std::to_string(i)));
-            ASSERT_TRUE(it != entries.end() && it->second.correction == answer(app + std::to_string(i)));
+            if (it == entries.end() || !(it->second.correction == answer(app + std::to_string(i))))
+                return ::testing::AssertionFailure() << "a mix: " << all.dump();
         }
+        return ::testing::AssertionSuccess();
+    };
+    int running = 2, reads = 0;
+    int statuses[2] = {-1, -1};
+    while (running > 0) {
+        for (int w = 0; w < 2; ++w)
+            if (statuses[w] == -1 && ::waitpid(writers[w], &statuses[w], WNOHANG) == writers[w]) --running;
+        std::ifstream in(file, std::ios::binary);
+        if (!in) continue;
+        ++reads;
+        ASSERT_TRUE(oneWritersMap(nlohmann::json::parse(std::istreambuf_iterator<char>(in), {}, nullptr, false)));
     }
-    a.join();
-    b.join();
-    auto last = CorrectionStore::decoded(*JsonFileDefaults(file).get("corrections"));
-    EXPECT_TRUE(last == first.entries() || last == second.entries());
+    for (int status : statuses) EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_GT(reads, 0);
+    std::ifstream in(file, std::ios::binary);
+    const auto last = nlohmann::json::parse(std::istreambuf_iterator<char>(in), {}, nullptr, false);
+    ASSERT_TRUE(oneWritersMap(last));
+    EXPECT_EQ(last["corrections"].size(), std::size_t{saves}) << "the last save did not win whole";
 }
 
 } // namespace
