@@ -123,7 +123,9 @@ public:
     // The process of the application in front, if any.
     virtual std::optional<std::int32_t> frontmostApplicationPID() = 0;
 
-    // The application identifier of a running process, when it has one.
+    // The application identifier of a running process, when it has one: the same for
+    // every window and every start of the application, and the same as this program's
+    // own bundle identifier (Processes) only for a copy of this program.
     virtual std::optional<std::string> bundleIdentifier(std::int32_t pid) = 0;
 
     // The application element of a process (a handle even when nothing answers there:

@@ -246,13 +246,22 @@ std::optional<std::int32_t> AtspiAccessibility::frontmostApplicationPID() {
 }
 
 std::optional<std::string> AtspiAccessibility::bundleIdentifier(std::int32_t pid) {
-    // Linux has no bundles: a process running our own executable is another copy of us.
     auto& processes = impl_->processes;
     const auto own = processes.bundleIdentifier();
-    if (!own) return std::nullopt;
-    const auto theirs = processes.executablePath(pid);
-    if (!theirs || theirs != processes.executablePath(processes.currentPID())) return std::nullopt;
-    return own;
+    const auto executable = processes.executablePath(pid);
+    const bool ours = executable && !executable->empty() && executable == processes.executablePath(processes.currentPID());
+    // A copy of us run from our AppImage answers with the image's identifier rather than
+    // its window's class: it needs no window (the control loop has none), and it is the
+    // identifier our own process answers with.
+    if (ours && own) return own;
+    // Any other application is known by its windows' class (WM_CLASS "Chromium",
+    // "Gedit"): the same for every window, every profile and every start of the
+    // application, where the instance half and the title change.
+    auto windowClass = impl_->windows.className(pid);
+    // Our own identifier belongs to this program only: a stranger whose class happens to
+    // spell it gets none rather than being taken for us.
+    if (windowClass && own && *windowClass == *own && !ours) return std::nullopt;
+    return windowClass;
 }
 
 AXRef AtspiAccessibility::application(std::int32_t pid) {

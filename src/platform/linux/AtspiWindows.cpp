@@ -59,6 +59,16 @@ std::optional<XWindow> WindowManager::find(std::int32_t pid, const std::string& 
     });
 }
 
+std::optional<std::string> WindowManager::className(std::int32_t pid) {
+    return ask(std::optional<std::string>(), [&](Display* d, const X11Atoms& atoms) -> std::optional<std::string> {
+        const auto clients = x11::windows(d, DefaultRootWindow(d), atoms[X11Atom::netClientList]);
+        for (XWindow window : clients.value_or(std::vector<XWindow>{}))
+            if (pidOf(d, window, atoms) == pid)
+                if (auto name = x11::className(d, window, atoms); name && !name->empty()) return name;
+        return std::nullopt;
+    });
+}
+
 std::optional<Rect> WindowManager::geometry(XWindow window) {
     return ask(std::optional<Rect>(), [&](Display* d) -> std::optional<Rect> {
         auto place = x11::geometry(d, window);

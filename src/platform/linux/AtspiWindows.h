@@ -28,6 +28,8 @@ public:
     std::optional<XWindow> activeWindow();
     // The top-level window of a process with the title, or its only window.
     std::optional<XWindow> find(std::int32_t pid, const std::string& title);
+    // The class half of WM_CLASS of the process's first listed window that has one.
+    std::optional<std::string> className(std::int32_t pid);
     // The client area in root coordinates.
     std::optional<Rect> geometry(XWindow window);
     bool activate(XWindow window);
