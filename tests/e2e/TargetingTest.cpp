@@ -33,6 +33,8 @@
 // Xlib last: its macros (None, Bool, Status…) must not meet the headers above.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 
 using namespace vanto::e2e;
 
@@ -42,6 +44,14 @@ constexpr int left = 200, top = 40, width = 1000, height = 760;
 
 std::string pageURL() {
     return "file://" VANTO_SOURCE_DIR "/tests/e2e/pages/targeting.html";
+}
+
+vanto::Step clickOn(const std::string& target, std::optional<std::string> role = std::nullopt) {
+    vanto::Step step;
+    step.action = "click";
+    step.target = target;
+    step.role = std::move(role);
+    return step;
 }
 
 // An environment variable set while this lives, then put back.
@@ -242,6 +252,24 @@ std::optional<std::string> windowClassOf(std::uint64_t window) {
     return name;
 }
 
+// Space pressed as a person would, through XTest.
+void pressSpace() {
+    auto display = openDisplay();
+    const KeyCode space = XKeysymToKeycode(display.get(), XK_space);
+    XTestFakeKeyEvent(display.get(), space, True, CurrentTime);
+    XTestFakeKeyEvent(display.get(), space, False, CurrentTime);
+    XSync(display.get(), False);
+}
+
+// Whether the window manager lists vanto's panel window with the title.
+bool panelShown(const std::string& title) {
+    for (auto window : clientListStacking()) {
+        auto result = runCommand({"xprop", "-id", std::to_string(window), "WM_NAME"});
+        if (result && result->output.find(title) != std::string::npos) return true;
+    }
+    return false;
+}
+
 // Chromium with the targeting page, findable.
 class ChromiumPage {
 public:
@@ -299,4 +327,134 @@ TEST(ApplicationIdentity, ApplicationsAreKnownByTheirWindowClassAndNoneIsTakenFo
     EXPECT_FALSE(access.isSelf(chromium->pid()));
     EXPECT_FALSE(access.isSelf(app.pid()));
     EXPECT_TRUE(access.isSelf(::getpid()));
+}
+
+// --- clicks on a Chromium page ---------------------------------------------------
+
+// With nobody to ask, a button more than two screens down is hunted for by scrolling,
+// clicked once, and the click's effect is seen.
+TEST(TargetingChromium, AButtonTwoScreensDownIsScrolledToAndClicked) {
+    Desk desk;
+    ChromiumPage page(desk);
+    ASSERT_TRUE(page.ready()) << "the page never became findable";
+    bool clicked = false;
+    desk.run([&] { clicked = desk.targeting().click(clickOn("Far away", "button"), page.pid(), std::nullopt, false); });
+    EXPECT_TRUE(clicked) << desk.log();
+    EXPECT_TRUE(desk.pageTitleBecomes(page.pid(), "Far away 1")) << desk.log();
+}
+
+// A checkbox's click counts by its value.
+TEST(TargetingChromium, ACheckboxClickIsVerifiedByItsValue) {
+    Desk desk;
+    ChromiumPage page(desk);
+    ASSERT_TRUE(page.ready()) << "the page never became findable";
+    bool clicked = false;
+    desk.run(
+        [&] { clicked = desk.targeting().click(clickOn("I agree", "checkbox"), page.pid(), std::nullopt, false); });
+    EXPECT_TRUE(clicked) << desk.log();
+    EXPECT_TRUE(desk.pageTitleBecomes(page.pid(), "Agreed 1")) << desk.log();
+    EXPECT_FALSE(desk.loggedStart("\"I agree\" did not change")) << desk.log();
+}
+
+// Of two "Edit" buttons the first, under a notice, is passed over without a click and
+// the second is clicked.
+TEST(TargetingChromium, OfTwoEditButtonsTheUncoveredOneIsClicked) {
+    Desk desk;
+    ChromiumPage page(desk);
+    ASSERT_TRUE(page.ready()) << "the page never became findable";
+    bool clicked = false;
+    desk.run([&] { clicked = desk.targeting().click(clickOn("Edit"), page.pid(), std::nullopt, false); });
+    EXPECT_TRUE(clicked) << desk.log();
+    EXPECT_TRUE(desk.pageTitleBecomes(page.pid(), "Edit two 1")) << desk.log();
+    EXPECT_TRUE(desk.logged("something else answers where \"Edit\" is; trying the next candidate")) << desk.log();
+}
+
+// --- clicks in the GTK test application -------------------------------------------
+
+TEST(TargetingGtk, TheCheckboxClickIsVerifiedByItsValue) {
+    Desk desk;
+    GtkApp app(60, 60);
+    activateWindow(app.window());
+    vanto::FindParams subscribe;
+    subscribe.pid = app.pid();
+    subscribe.text = "Subscribe";
+    ASSERT_TRUE(waitFor([&] { return !desk.engine.find(subscribe).empty(); }, 30s, 300ms))
+        << "the checkbox never became findable";
+    bool clicked = false;
+    desk.run(
+        [&] { clicked = desk.targeting().click(clickOn("Subscribe", "checkbox"), app.pid(), std::nullopt, false); });
+    EXPECT_TRUE(clicked) << desk.log();
+    auto toggled = app.waitForEvent([](const Json& e) { return e["event"] == "toggled"; });
+    ASSERT_TRUE(toggled) << "the checkbox was not toggled" << desk.log();
+    EXPECT_EQ((*toggled)["active"], true);
+    EXPECT_FALSE(app.waitForEvent([](const Json& e) { return e["event"] == "toggled"; }, 1s))
+        << "the checkbox was toggled twice" << desk.log();
+}
+
+// --- asking the person, and remembering the answer ----------------------------------
+
+// Two "Send" buttons: the picker's panel asks which, the person points at the second
+// and presses Space, the second is clicked and the answer is stored under Chromium's
+// identifier; the next click on "Send" resolves from memory without a question.
+TEST(TargetingPicker, ThePersonPointsAtTheSecondSendAndTheNextClickRemembersIt) {
+    Desk desk;
+    ChromiumPage page(desk);
+    ASSERT_TRUE(page.ready()) << "the page never became findable";
+    vanto::FindParams send;
+    send.pid = page.pid();
+    send.text = "Send";
+    send.role = "button";
+    auto buttons = desk.engine.find(send);
+    ASSERT_EQ(buttons.size(), 2u);
+    const auto second =
+        *std::max_element(buttons.begin(), buttons.end(), [](const auto& a, const auto& b) { return a.x < b.x; });
+
+    std::mutex mutex;
+    std::vector<std::string> questions;
+    auto& platform = desk.platform();
+    auto ask = [&](const std::string& question, std::int32_t pid) {
+        {
+            std::lock_guard lock(mutex);
+            questions.push_back(question);
+        }
+        auto log = [&](const std::string& line) { desk.keep(line); };
+        vanto::Picker picker(
+            {platform.mainThread, platform.clock, platform.ui, platform.keys, platform.pointer, desk.engine.resolver()},
+            {log, log});
+        return picker.ask(question, pid);
+    };
+    // The person: once the panel asks, points at the second button and presses Space.
+    std::atomic<bool> pressed = false;
+    std::jthread person([&](std::stop_token stop) {
+        while (!stop.stop_requested() && !panelShown("Vanto picker")) std::this_thread::sleep_for(200ms);
+        if (stop.stop_requested()) return;
+        warpPointer(static_cast<int>(second.cx), static_cast<int>(second.cy));
+        std::this_thread::sleep_for(700ms); // the panel has read where the pointer is
+        pressSpace();
+        pressed = true;
+    });
+
+    bool first = false, again = false;
+    desk.run([&] {
+        auto targeting = desk.targeting(ask);
+        first = targeting.click(clickOn("Send"), page.pid(), std::nullopt, false);
+        if (first) again = targeting.click(clickOn("Send"), page.pid(), std::nullopt, false);
+    });
+    person.request_stop();
+
+    EXPECT_TRUE(pressed) << "the picker's panel never showed" << desk.log();
+    EXPECT_TRUE(first) << desk.log();
+    EXPECT_TRUE(again) << desk.log();
+    EXPECT_TRUE(desk.pageTitleBecomes(page.pid(), "Send two 2")) << desk.log();
+    EXPECT_EQ(questions, std::vector<std::string>{"Which one is \"Send\"?"}) << desk.log();
+    EXPECT_TRUE(desk.loggedStart("resolved \"Send\" to \"Send\" ")) << desk.log();
+
+    // Remembered where the next process finds it: the defaults file, under Chromium's
+    // identifier and the bare phrase.
+    std::ifstream in(desk.home().defaultsFile());
+    const auto stored = nlohmann::json::parse(std::string(std::istreambuf_iterator<char>(in), {}), nullptr, false);
+    ASSERT_TRUE(stored.is_object()) << "no defaults file";
+    ASSERT_TRUE(stored.contains("corrections"));
+    EXPECT_TRUE(stored["corrections"].contains(vanto::CorrectionStore::key("Chromium", "Send")))
+        << stored["corrections"].dump();
 }
