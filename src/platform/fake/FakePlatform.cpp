@@ -129,6 +129,36 @@ ProgramOutput FakeProcesses::run(const std::string& program, const std::vector<s
     return it == programs.end() ? ProgramOutput{} : it->second;
 }
 
+Launch FakeProcesses::launch(const std::string& program, const std::vector<std::string>& arguments) {
+    std::vector<std::string> command{program};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    launches.push_back(command);
+    if (onLaunch) return onLaunch(command);
+    const auto pid = nextPID++;
+    table[pid] = {.parent = self, .path = program, .alive = true};
+    return {.pid = pid, .failure = {}};
+}
+
+LaunchState FakeProcesses::launched(std::int32_t pid) {
+    auto it = launchStates.find(pid);
+    return it == launchStates.end() ? LaunchState{} : it->second;
+}
+
+bool FakeProcesses::terminate(std::int32_t pid) {
+    auto it = table.find(pid);
+    if (it == table.end() || !it->second.alive) return false;
+    it->second.alive = false;
+    terminated.push_back(pid);
+    return true;
+}
+
+std::vector<std::pair<std::int32_t, std::string>> FakeProcesses::running() {
+    std::vector<std::pair<std::int32_t, std::string>> alive;
+    for (const auto& [pid, process] : table)
+        if (process.alive) alive.emplace_back(pid, std::filesystem::path(process.path).filename().string());
+    return alive;
+}
+
 std::optional<std::string> FakeProcesses::environment(const std::string& name) {
     auto it = env.find(name);
     if (it == env.end()) return std::nullopt;

@@ -82,7 +82,7 @@ public:
 struct FakeProcess {
     std::int32_t parent = 1;
     std::string path;
-    bool alive = true;
+    bool alive = true; // running() lists it by its path's file name
 };
 
 class FakeProcesses final : public Processes {
@@ -95,6 +95,12 @@ public:
     ProgramOutput run(const std::string& program, const std::vector<std::string>& arguments) override;
     std::optional<std::string> environment(const std::string& name) override;
     std::optional<std::string> bundleIdentifier() override { return bundleID; }
+    // A launch records the command and, unless onLaunch says otherwise, starts a living
+    // process of that program, numbered from nextPID.
+    Launch launch(const std::string& program, const std::vector<std::string>& arguments) override;
+    LaunchState launched(std::int32_t pid) override;
+    bool terminate(std::int32_t pid) override;
+    std::vector<std::pair<std::int32_t, std::string>> running() override;
 
     std::int32_t self = 4242;
     std::map<std::int32_t, FakeProcess> table;
@@ -104,6 +110,11 @@ public:
     // Answers for run(), by program; every call is recorded.
     std::map<std::string, ProgramOutput> programs;
     std::vector<std::vector<std::string>> ran;
+    std::function<Launch(const std::vector<std::string>& command)> onLaunch;
+    std::vector<std::vector<std::string>> launches;
+    std::map<std::int32_t, LaunchState> launchStates;
+    std::vector<std::int32_t> terminated;
+    std::int32_t nextPID = 9000;
 };
 
 class FakePermissions final : public Permissions {

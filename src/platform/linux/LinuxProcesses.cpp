@@ -6,12 +6,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <thread>
+#include <utility>
 
 extern char** environ;
 
@@ -29,6 +34,8 @@ public:
         if (fd_ >= 0) ::close(fd_);
         fd_ = -1;
     }
+    // Hands the descriptor to someone else, who closes it.
+    int release() { return std::exchange(fd_, -1); }
 
 private:
     int fd_;
@@ -178,6 +185,117 @@ std::optional<std::string> LinuxProcesses::bundleIdentifier() {
     const char* image = std::getenv("APPIMAGE");
     if (!image || !*image) return std::nullopt;
     return std::string("vanto.appimage");
+}
+
+// What a launched program may leave in our memory of its error output.
+constexpr std::size_t keptErrorOutput = 64 * 1024;
+
+Launch LinuxProcesses::launch(const std::string& program, const std::vector<std::string>& arguments) {
+    Launch result;
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) {
+        result.failure = std::strerror(errno);
+        return result;
+    }
+    FileDescriptor readEnd(ends[0]);
+    FileDescriptor writeEnd(ends[1]);
+
+    // Standard output goes nowhere: ours may be carrying a report that a chatty
+    // application must not write into.
+    SpawnActions actions;
+    if (!actions.ok() || posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0) != 0 ||
+        posix_spawn_file_actions_addopen(actions.get(), STDOUT_FILENO, "/dev/null", O_WRONLY, 0) != 0 ||
+        posix_spawn_file_actions_adddup2(actions.get(), writeEnd.get(), STDERR_FILENO) != 0) {
+        result.failure = "could not prepare the new process";
+        return result;
+    }
+    posix_spawnattr_t attributes;
+    if (posix_spawnattr_init(&attributes) != 0) {
+        result.failure = "could not prepare the new process";
+        return result;
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK);
+
+    std::vector<std::string> argvStrings{program};
+    argvStrings.insert(argvStrings.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& argument : argvStrings) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    pid_t child = 0;
+    const int failed = posix_spawnp(&child, program.c_str(), actions.get(), &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
+    if (failed != 0) {
+        result.failure = std::strerror(failed);
+        return result;
+    }
+    writeEnd.reset(); // so that reading ends when the child closes its copy
+
+    auto launched = std::make_shared<Launched>();
+    {
+        std::lock_guard guard(mutex_);
+        launched_[child] = launched;
+    }
+    // Reads the error output until the program closes it, then reaps the program so that
+    // it never lingers as a zombie. Detached: an application may run for hours.
+    std::thread([launched, child, fd = ends[0]] {
+        std::array<char, 4096> chunk{};
+        for (;;) {
+            const ssize_t count = ::read(fd, chunk.data(), chunk.size());
+            if (count > 0) {
+                std::lock_guard guard(launched->mutex);
+                auto& errors = launched->state.errors;
+                errors.append(chunk.data(), std::min(static_cast<std::size_t>(count),
+                                                     keptErrorOutput - std::min(keptErrorOutput, errors.size())));
+            } else if (count == 0 || errno != EINTR) {
+                break;
+            }
+        }
+        ::close(fd);
+        int status = 0;
+        const bool reaped = waitForExit(child, status) == child;
+        std::lock_guard guard(launched->mutex);
+        launched->state.ended = true;
+        launched->state.exitStatus = reaped && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }).detach();
+    static_cast<void>(readEnd.release());
+    result.pid = child;
+    return result;
+}
+
+LaunchState LinuxProcesses::launched(std::int32_t pid) {
+    std::shared_ptr<Launched> launched;
+    {
+        std::lock_guard guard(mutex_);
+        auto found = launched_.find(pid);
+        if (found == launched_.end()) return {};
+        launched = found->second;
+    }
+    std::lock_guard guard(launched->mutex);
+    return launched->state;
+}
+
+bool LinuxProcesses::terminate(std::int32_t pid) {
+    if (pid <= 0) return false;
+    return ::kill(pid, SIGTERM) == 0;
+}
+
+std::vector<std::pair<std::int32_t, std::string>> LinuxProcesses::running() {
+    std::vector<std::pair<std::int32_t, std::string>> processes;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+        const auto name = entry.path().filename().string();
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream file(entry.path() / "comm");
+        std::string command;
+        if (!std::getline(file, command)) continue; // gone meanwhile
+        processes.emplace_back(std::stoi(name), command);
+    }
+    return processes;
 }
 
 } // namespace vanto

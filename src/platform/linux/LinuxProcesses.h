@@ -2,6 +2,10 @@
 
 #include "platform/Processes.h"
 
+#include <map>
+#include <memory>
+#include <mutex>
+
 namespace vanto {
 
 // Processes as /proc and POSIX see them.
@@ -15,6 +19,20 @@ public:
     ProgramOutput run(const std::string& program, const std::vector<std::string>& arguments) override;
     std::optional<std::string> environment(const std::string& name) override;
     std::optional<std::string> bundleIdentifier() override;
+    Launch launch(const std::string& program, const std::vector<std::string>& arguments) override;
+    LaunchState launched(std::int32_t pid) override;
+    bool terminate(std::int32_t pid) override;
+    std::vector<std::pair<std::int32_t, std::string>> running() override;
+
+private:
+    // Each launched program's state, filled in by a thread that reads its error output
+    // and then reaps it; shared so that the thread may outlive this object.
+    struct Launched {
+        std::mutex mutex;
+        LaunchState state;
+    };
+    std::mutex mutex_;
+    std::map<std::int32_t, std::shared_ptr<Launched>> launched_;
 };
 
 } // namespace vanto

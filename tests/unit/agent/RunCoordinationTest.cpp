@@ -30,6 +30,10 @@ public:
     ProgramOutput run(const std::string& p, const std::vector<std::string>& a) override { return base_.run(p, a); }
     std::optional<std::string> environment(const std::string& n) override { return base_.environment(n); }
     std::optional<std::string> bundleIdentifier() override { return base_.bundleIdentifier(); }
+    Launch launch(const std::string& p, const std::vector<std::string>& a) override { return base_.launch(p, a); }
+    LaunchState launched(std::int32_t pid) override { return base_.launched(pid); }
+    bool terminate(std::int32_t pid) override { return base_.terminate(pid); }
+    std::vector<std::pair<std::int32_t, std::string>> running() override { return base_.running(); }
 
 private:
     fake::FakeProcesses& base_;

@@ -7,6 +7,9 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
+
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using vanto::LinuxProcesses;
@@ -177,4 +180,40 @@ TEST(LinuxProcesses, EnvironmentAndBundle) {
         ScopedEnv image("APPIMAGE", std::nullopt);
         EXPECT_EQ(processes.bundleIdentifier(), std::nullopt);
     }
+}
+
+// A launched program runs in a group of its own (a terminal's Ctrl-C must not reach it),
+// keeps nothing of ours on standard output, and leaves its error output and exit status
+// behind; a program that does not exist says why.
+TEST(LinuxProcesses, LaunchInTheBackground) {
+    LinuxProcesses processes;
+    auto sleeper = processes.launch("sleep", {"30"});
+    ASSERT_TRUE(sleeper.pid) << sleeper.failure;
+    EXPECT_EQ(::getpgid(*sleeper.pid), *sleeper.pid);
+    EXPECT_NE(::getpgid(*sleeper.pid), ::getpgid(0));
+    // The kernel renames the process a moment after the launch has returned.
+    bool listed = false;
+    const auto named = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!listed && std::chrono::steady_clock::now() < named) {
+        for (const auto& [pid, name] : processes.running()) listed = listed || (pid == *sleeper.pid && name == "sleep");
+        if (!listed) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_TRUE(listed);
+    EXPECT_TRUE(processes.terminate(*sleeper.pid));
+
+    auto failing = processes.launch("sh", {"-c", "echo to-stdout; echo broken >&2; exit 3"});
+    ASSERT_TRUE(failing.pid);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!processes.launched(*failing.pid).ended && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const auto state = processes.launched(*failing.pid);
+    EXPECT_TRUE(state.ended);
+    EXPECT_EQ(state.exitStatus, 3);
+    EXPECT_EQ(state.errors, "broken\n");
+    // Reaped, so no zombie is left behind under the same number.
+    EXPECT_FALSE(processes.isAlive(*failing.pid));
+
+    auto missing = processes.launch("vanto-no-such-program", {});
+    EXPECT_FALSE(missing.pid);
+    EXPECT_EQ(missing.failure, "No such file or directory");
 }
