@@ -65,6 +65,31 @@ std::optional<std::string> nonEmpty(const std::optional<std::string>& text) {
     return std::nullopt;
 }
 
+// The element as it stands now: of the elements with its role and text, the one nearest
+// to where it was. Every namesake is looked at, not the first few, because the first of
+// them is another element as often as not.
+std::optional<AXElement> whereItStands(AXResolver& resolver, const Step& step, std::int32_t pid,
+                                       const AXElement& element) {
+    FindParams params;
+    params.pid = pid;
+    params.text = element.text;
+    params.limit = fingerprintLimit;
+    params.near = step.near;
+    params.nth = step.nth;
+    std::optional<AXElement> nearest;
+    std::int64_t shortest = 0;
+    for (const auto& found : resolver.find(params)) {
+        if (found.role != element.role || found.text != element.text) continue;
+        const std::int64_t distance = std::abs(found.x - element.x) + std::abs(found.y - element.y) +
+                                      std::abs(found.width - element.width) + std::abs(found.height - element.height);
+        if (!nearest || distance < shortest) {
+            nearest = found;
+            shortest = distance;
+        }
+    }
+    return nearest;
+}
+
 } // namespace
 
 bool Targeting::click(const Step& step, std::int32_t pid, const std::optional<std::string>& label, bool recording) {
@@ -238,7 +263,7 @@ Targeting::Attempt::Outcome Targeting::attempt(const Attempt::Params& params) {
         }
     };
 
-    const AXElement target = broughtIntoView(params.candidate, pid);
+    AXElement target = broughtIntoView(params.candidate, pid);
     Point point = aim(target, pid);
     const Fingerprint before = snapshot(pid);
     std::optional<Focus> focusBefore;
@@ -252,6 +277,8 @@ Targeting::Attempt::Outcome Targeting::attempt(const Attempt::Params& params) {
         log(inQuotes(target.text) + " moved while the pointer was travelling; aiming again");
         point = *moved;
         driving([&] { seams_.input.move(point, reaimTravel, callbacks_.stop); });
+        // Whether the point reaches it is asked of the element where it now is.
+        if (auto now = whereItStands(seams_.resolver, params.step, pid, target)) target = *now;
     }
     if (params.checkingReach && !reader.hits(target, point, pid)) return Attempt::Outcome::missed;
 
@@ -304,28 +331,9 @@ Point Targeting::aim(const AXElement& element, std::int32_t pid) {
 }
 
 std::optional<Point> Targeting::reaim(const Step& step, std::int32_t pid, const AXElement& candidate, Point from) {
-    FindParams params;
-    params.pid = pid;
-    params.text = candidate.text;
-    // Every namesake, not the first few: the one that moved is told from the others by
-    // where it was (the first of them is another element as often as not).
-    params.limit = fingerprintLimit;
-    params.near = step.near;
-    params.nth = step.nth;
-    std::optional<AXElement> moved;
-    std::int64_t nearest = 0;
-    for (const auto& found : seams_.resolver.find(params)) {
-        if (found.role != candidate.role || found.text != candidate.text) continue;
-        const std::int64_t distance = std::abs(found.x - candidate.x) + std::abs(found.y - candidate.y) +
-                                      std::abs(found.width - candidate.width) +
-                                      std::abs(found.height - candidate.height);
-        if (!moved || distance < nearest) {
-            moved = found;
-            nearest = distance;
-        }
-    }
-    if (!moved) return std::nullopt;
-    const Point point = aim(*moved, pid);
+    const auto now = whereItStands(seams_.resolver, step, pid, candidate);
+    if (!now) return std::nullopt;
+    const Point point = aim(*now, pid);
     if (point == from) return std::nullopt;
     return point;
 }

@@ -365,7 +365,9 @@ TEST_F(ClickingTest, ASingleMatchThatDoesNothingFailsAfterOneClick) {
 }
 
 TEST_F(ClickingTest, ATargetThatSlidesWhileThePointerTravelsIsAimedAtAgainOnce) {
+    // With a namesake in reserve, the moved one is also checked for reach where it now is.
     auto buy = desktop.add("AXButton", "Buy", Rect{200, 300, 80, 20});
+    desktop.add("AXButton", "Buy", Rect{200, 500, 80, 20});
     bool slid = false;
     auto react = desktop.fake.events.onPost;
     desktop.fake.events.onPost = [&, react](const fake::PostedEvent& event) {
