@@ -63,17 +63,13 @@ protected:
                        10s, 100ms);
     }
 
-    vanto::Rect window() {
-        const auto info = targeting->firstWindow(static_cast<std::int32_t>(chromium->pid()));
-        if (!info) return {};
-        return {static_cast<double>(info->x), static_cast<double>(info->y), static_cast<double>(info->width),
-                static_cast<double>(info->height)};
+    bool inView(const vanto::AXElement& e) {
+        const auto w = targeting->firstWindow(pid());
+        return w && vanto::Targeting::isFullyInView({double(e.x), double(e.y), double(e.width), double(e.height)},
+                                                    {double(w->x), double(w->y), double(w->width), double(w->height)});
     }
 
-    static vanto::Rect frameOf(const vanto::AXElement& element) {
-        return {static_cast<double>(element.x), static_cast<double>(element.y), static_cast<double>(element.width),
-                static_cast<double>(element.height)};
-    }
+    std::int32_t pid() const { return static_cast<std::int32_t>(chromium->pid()); }
 
     TempDir folder{"vanto-e2e-scrolling"};
     std::unique_ptr<Chromium> chromium;
@@ -88,11 +84,10 @@ protected:
 } // namespace
 
 TEST_F(Scrolling, AButtonTwoScreensDownIsHuntedForAndBroughtIntoView) {
-    const auto pid = static_cast<std::int32_t>(chromium->pid());
     vanto::Step step;
     step.action = "click";
     step.target = "Subscribe";
-    const auto found = targeting->lookByScrolling(step, "Subscribe", pid);
+    const auto found = targeting->lookByScrolling(step, "Subscribe", pid());
     ASSERT_FALSE(found.empty()) << "hunting never found the button";
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"re(found "Subscribe" after scrolling [23] screen\(s\))re")))
@@ -105,34 +100,32 @@ TEST_F(Scrolling, AButtonTwoScreensDownIsHuntedForAndBroughtIntoView) {
     const auto screens = lines[0].find("2 screen") != std::string::npos ? 2 : 3;
     EXPECT_NEAR(*offset, travelled, screens * vanto::LinuxEventSink::pointsPerWheelClick / 2);
 
-    const auto inView = targeting->broughtIntoView(found.front(), pid);
-    EXPECT_TRUE(vanto::Targeting::isFullyInView(frameOf(inView), window()))
-        << inView.y << " in a window at " << window().y << " " << window().height;
-    EXPECT_TRUE(clickReaches(inView, "Subscribed"));
+    const auto brought = targeting->broughtIntoView(found.front(), pid());
+    EXPECT_TRUE(inView(brought)) << brought.y;
+    EXPECT_TRUE(clickReaches(brought, "Subscribed"));
 }
 
 TEST_F(Scrolling, AButtonFarPastTheFoldIsScrolledToAndCanBeClicked) {
-    const auto pid = static_cast<std::int32_t>(chromium->pid());
     vanto::Targeting::Wanted wanted;
     wanted.text = "Contact us";
-    const auto contact = targeting->scrollTo(wanted, pid);
+    const auto contact = targeting->scrollTo(wanted, pid());
     ASSERT_TRUE(contact) << (lines.empty() ? "" : lines.back());
     EXPECT_EQ(lines.front(), "scrolling \"Contact us\" into view");
     EXPECT_EQ(lines.back(), "scrolled to \"Contact us\", which was off screen");
-    EXPECT_TRUE(vanto::Targeting::isFullyInView(frameOf(*contact), window()));
+    EXPECT_TRUE(inView(*contact));
     EXPECT_TRUE(clickReaches(*contact, "Contacted"));
 }
 
 TEST_F(Scrolling, APlannedScrollStopsWithItsTargetNearTheMiddle) {
-    const auto pid = static_cast<std::int32_t>(chromium->pid());
     vanto::Step step;
     step.action = "scroll";
     step.target = "Contact us";
-    ASSERT_TRUE(targeting->scroll(step, pid, std::nullopt, false));
+    ASSERT_TRUE(targeting->scroll(step, pid(), std::nullopt, false));
     settledOffset();
-    const auto found = engine.resolver().find(vanto::FindParams{.pid = pid, .text = "Contact us", .limit = 1});
+    const auto found = engine.resolver().find(vanto::FindParams{.pid = pid(), .text = "Contact us", .limit = 1});
     ASSERT_EQ(found.size(), 1u);
-    const auto middle = window().y + window().height / 2;
-    EXPECT_NEAR(static_cast<double>(found.front().cy), middle, 120);
+    const auto window = targeting->firstWindow(pid());
+    ASSERT_TRUE(window);
+    EXPECT_NEAR(found.front().cy, window->y + window->height / 2, 120);
     EXPECT_TRUE(clickReaches(found.front(), "Contacted"));
 }
