@@ -334,7 +334,10 @@ bool AXReader::hits(const AXElement& element, Point at, std::int32_t pid) {
     if (!hit) return true;
     const Rect grown{static_cast<double>(element.x) - 2, static_cast<double>(element.y) - 2,
                      static_cast<double>(element.width) + 4, static_cast<double>(element.height) + 4};
-    if (const auto role = string(hit, ax::role); role && AXRoles::roots().contains(*role))
+    // The window or page behind the element answers where it has no part of its own; but
+    // a dialog drawn inside a page (which some desktops report as a window) lies over it.
+    if (const auto role = string(hit, ax::role);
+        role && AXRoles::roots().contains(*role) && !(*role == "AXWindow" && isUnderWebContent(hit)))
         if (const auto bounds = frame(hit); bounds && contains(*bounds, grown)) return true;
     for (int i = 0; i < 5 && hit; ++i) {
         if (const auto bounds = frame(hit); bounds && contains(grown, *bounds)) return true;

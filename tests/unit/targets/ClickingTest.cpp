@@ -310,7 +310,8 @@ TEST_F(ClickingTest, PagesAndKinds) {
 TEST_F(ClickingTest, ACoveredCandidateIsMissedAndTheLastIsClickedRegardless) {
     auto first = desktop.add("AXButton", "Edit", Rect{200, 300, 60, 20});
     auto second = desktop.add("AXButton", "Edit", Rect{200, 400, 60, 20});
-    desktop.add("AXGroup", "", Rect{150, 250, 400, 300});
+    // A dialog inside the page, which reads as a window on some desktops.
+    desktop.add("AXWindow", "Notice", Rect{150, 250, 400, 300});
     bool edited = false;
     desktop.onClick(second, [&] {
         edited = true;
