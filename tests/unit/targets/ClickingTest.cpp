@@ -421,4 +421,26 @@ TEST_F(ClickingTest, BackIsTheBrowsersOwnButtonNotALinkOnThePage) {
     EXPECT_TRUE(desktop.logged("going back"));
 }
 
+TEST_F(ClickingTest, AClickThatWorkedWhileRecordingIsNotedWhereItLandedInTheTake) {
+    pictured();
+    auto save = desktop.add("AXButton", "Save", Rect{200, 300, 80, 24});
+    desktop.onClick(save, [&] { desktop.add("AXStaticText", "Saved", Rect{300, 300, 80, 20}); });
+    auto& recorder = desktop.engine.recorder();
+    Recorder::StartParams params;
+    // The part of the screen the window is on, so that points are placed in the take.
+    params.target.kind = Target::Kind::display;
+    params.target.rect = desktop.frame;
+    params.output = desktop.fake.paths.tempDir() / "take.mov";
+    driven([&] { recorder.start(params); });
+    auto targeting = desktop.targeting();
+
+    EXPECT_TRUE(driven([&] { return targeting.click(clickOn("Save"), ScriptedDesktop::pid, "Save it", true); }));
+    const auto events = recorder.events();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].action, "click");
+    EXPECT_EQ(events[0].label, "Save it");
+    EXPECT_EQ(events[0].at, (Point{140, 212}));
+    driven([&] { recorder.stop(); });
+}
+
 } // namespace
