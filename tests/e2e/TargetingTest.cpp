@@ -24,6 +24,7 @@
 #include <fstream>
 #include <functional>
 #include <future>
+#include <iostream>
 #include <iterator>
 #include <mutex>
 #include <string>
@@ -97,6 +98,10 @@ private:
 class Desk {
 public:
     Desk() : panels_(vanto::makeDesktopPanels(backend_.runLoop())), platform_(withPanels()), engine(platform_) {}
+    // What the targeting said stays in the test's output, passed or failed.
+    ~Desk() {
+        if (!lines_.empty()) std::cout << "targeting said:" << log() << "\n";
+    }
 
     vanto::Platform& platform() { return platform_; }
 
