@@ -249,7 +249,8 @@ std::optional<std::string> AtspiAccessibility::bundleIdentifier(std::int32_t pid
     auto& processes = impl_->processes;
     const auto own = processes.bundleIdentifier();
     const auto executable = processes.executablePath(pid);
-    const bool ours = executable && !executable->empty() && executable == processes.executablePath(processes.currentPID());
+    const bool ours =
+        executable && !executable->empty() && executable == processes.executablePath(processes.currentPID());
     // A copy of us run from our AppImage answers with the image's identifier rather than
     // its window's class: it needs no window (the control loop has none), and it is the
     // identifier our own process answers with.
