@@ -24,7 +24,8 @@ private:
 
 } // namespace
 
-Agent::Agent(Seams seams, ProgressLog log) : seams_(seams), log_(std::move(log)) {}
+Agent::Agent(Seams seams, ProgressLog log, Callbacks callbacks)
+    : seams_(std::move(seams)), log_(std::move(log)), callbacks_(std::move(callbacks)) {}
 
 std::filesystem::path Agent::runsFolder() {
     return ConfigStore(seams_.paths, seams_.processes).url().parent_path() / "runs";

@@ -57,9 +57,27 @@ Targeting Engine::targeting(Targeting::Callbacks callbacks) {
                      std::move(callbacks));
 }
 
-Agent Engine::makeAgent(ProgressLog log) {
-    return Agent({platform_.paths, platform_.processes, platform_.clock, [this] { return serviceClient(); }},
-                 std::move(log));
+Agent Engine::makeAgent(ProgressLog log, Agent::Callbacks callbacks,
+                        std::function<std::optional<std::string>()> readLine) {
+    Agent::Seams seams{
+        platform_.paths,
+        platform_.processes,
+        platform_.clock,
+        [this] { return serviceClient(); },
+        platform_.mainThread,
+        platform_.windows,
+        platform_.accessibility,
+        platform_.workspace,
+        input_,
+        resolver_,
+        recorder_,
+        indicator_,
+        hud_,
+        corrections_,
+        scrollTrace_,
+        [this](Targeting::Callbacks targetingCallbacks) { return targeting(std::move(targetingCallbacks)); },
+        std::move(readLine)};
+    return Agent(std::move(seams), std::move(log), std::move(callbacks));
 }
 
 std::filesystem::path Engine::defaultOutputURL() {

@@ -67,8 +67,10 @@ public:
     // A service client for the stored link; none when this machine is not linked.
     std::optional<APIClient> serviceClient();
 
-    // A run over this engine's platform, reporting progress to log.
-    Agent makeAgent(ProgressLog log);
+    // A run over this engine's platform, reporting progress to log. readLine reads a
+    // line from a terminal on standard input; absent when there is none.
+    Agent makeAgent(ProgressLog log, Agent::Callbacks callbacks = {},
+                    std::function<std::optional<std::string>()> readLine = nullptr);
 
     // A fresh file in the temporary folder: "vanto-capture-<UUID>.mov".
     std::filesystem::path defaultOutputURL();

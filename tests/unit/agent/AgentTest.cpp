@@ -1,4 +1,5 @@
 #include "agent/Agent.h"
+#include "engine/Engine.h"
 #include "platform/fake/FakePlatform.h"
 #include "service/ConfigStore.h"
 #include "service/UploadError.h"
@@ -28,12 +29,7 @@ protected:
 
     // The run's error and the lines it logged.
     std::string run(const RunParams& params) {
-        auto serviceClient = [this]() -> std::optional<APIClient> {
-            auto config = ConfigStore(fake.paths, fake.processes).load();
-            if (!config) return std::nullopt;
-            return APIClient(*config, fake.http, fake.clock, fake.random);
-        };
-        Agent agent({fake.paths, fake.processes, fake.clock, serviceClient}, ProgressLog(err));
+        Agent agent = engine.makeAgent(ProgressLog(err));
         try {
             agent.run(params);
         } catch (const std::exception& error) {
@@ -56,6 +52,8 @@ protected:
     }
 
     fake::FakePlatform fake;
+    Platform platform = fake.platform();
+    Engine engine{platform};
     std::ostringstream err;
 };
 
