@@ -37,13 +37,10 @@ std::optional<WindowInfo> Targeting::firstWindow(std::int32_t pid) {
 }
 
 std::optional<std::string> Targeting::applicationID(std::int32_t pid) {
+    // The platform names every application it can (on X11 the class of its windows).
     auto id = seams_.accessibility.bundleIdentifier(pid);
-    if (id && !id->empty()) return id;
-    // Without a bundle (on X11 every application but our own image) the owner named by
-    // the window list stands for the application: the class half of WM_CLASS, the same
-    // for each of its windows and each launch ("Chromium", "Gedit").
-    if (auto window = firstWindow(pid); window && !window->app.empty()) return window->app;
-    return std::nullopt;
+    if (id && id->empty()) return std::nullopt;
+    return id;
 }
 
 void Targeting::checkStop() {
