@@ -87,6 +87,42 @@ public:
 
     // ---- Step execution ----
 
+    // Performs one step against the screen (the session's process is the target);
+    // true when it worked, false when it ran but did not take effect.
+    bool perform(const Step& step, Session& session, bool recording, std::stop_token stop = {});
+    // The action dispatch under perform.
+    bool performStep(const Step& step, Session& session, bool recording, std::stop_token stop = {});
+    // Makes the named application the driven one, launching it when it is not running
+    // (or when fresh asks for a window of its own).
+    void open(const std::string& app, bool fresh, Session& session, std::stop_token stop = {});
+    // Drives the process given with --pid.
+    void adopt(std::int32_t pinned, Session& session, std::stop_token stop = {});
+    // Loads the start page in the driven browser before recording.
+    void openStartURL(const std::string& url, Session& session, std::stop_token stop = {});
+    // Types the address into the browser's address field; true when the page changed.
+    bool navigate(const std::string& url, std::int32_t pid, const std::optional<std::string>& label, bool recording,
+                  std::stop_token stop = {});
+    void focusAddressBar(Point at, std::int32_t pid, bool recording, std::stop_token stop = {});
+    // Asks what this run launched and still runs to end.
+    void closeLaunchedApps(Session& session, std::stop_token stop = {});
+
+    struct RunningApp {
+        std::int32_t pid = 0;
+        std::string name;
+    };
+    // The first running application whose name holds the requested one, ignoring case:
+    // a window on this desktop first, then a process of exactly that name.
+    std::optional<RunningApp> runningApp(const std::string& named);
+    bool isOurselves(const std::string& app);
+    bool isPinned(const std::string& named, const Session& session);
+    // The application name of a process: its window's, else the kernel's short name.
+    std::optional<std::string> applicationName(std::int32_t pid);
+    // Parts of the above: the run's targeting, a launch, and waiting for a window.
+    Targeting steps(std::stop_token stop);
+    std::int32_t launch(const std::string& app, Targeting& targeting);
+    // The process whose window appeared (a launcher may hand over to another).
+    std::int32_t waitForWindow(const std::string& app, std::int32_t pid, bool launched, Targeting& targeting);
+
     // ---- Run phases ----
 
     // ---- Driven takes ----
