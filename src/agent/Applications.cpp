@@ -74,9 +74,10 @@ void Agent::open(const std::string& app, bool fresh, Session& session, std::stop
         if (running) log_(app + " is running; opening a window of its own");
         pid = launch(app, targeting);
         launched = true;
-        if (!running) session.launched.insert(pid);
     }
     pid = waitForWindow(app, pid, launched, targeting);
+    // What a launcher handed over to is what the run started, and what it closes again.
+    if (launched && !running) session.launched.insert(pid);
     session.pid = pid;
     session.visited.insert(pid);
 }

@@ -7,6 +7,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <tuple>
 
 namespace vanto {
 namespace {
@@ -36,6 +38,16 @@ protected:
             return error.what();
         }
         return "";
+    }
+
+    // Runs act while the virtual clock moves in small steps, as the recorder needs.
+    template <class Act> auto driven(Act act) {
+        auto& clock = desktop.fake.clock;
+        clock.setAutoAdvance(false);
+        auto result = std::async(std::launch::async, act);
+        while (result.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready) clock.advance(0.01);
+        clock.setAutoAdvance(true);
+        return result.get();
     }
 
     bool logged(const std::string& line) const { return std::ranges::find(lines, line) != lines.end(); }
@@ -124,6 +136,52 @@ TEST_F(StepExecutionTest, tabCountsWhenFocusMovesAndIsAnnounced) {
     moves = false;
     EXPECT_FALSE(perform(step({{"action", "key"}, {"key", "tab"}, {"label", "next field"}})));
     EXPECT_TRUE(logged("next field changed nothing on screen"));
+}
+
+// The browser's address field is emptied, given the address and sent; while recording
+// the navigation, a wait, a typed text and a key each leave a capture event.
+TEST_F(StepExecutionTest, navigatingGoesThroughTheAddressFieldAndRecordedStepsAreNoted) {
+    auto address = desktop.add("AXTextField", "Address and search bar", Rect{300, 110, 400, 24}, desktop.window);
+    address->set(ax::value, std::string("old.example/a"));
+    std::string typed;
+    desktop.fake.events.onPost = [&](const fake::PostedEvent& event) {
+        if (event.kind == fake::PostedEvent::Kind::mouse && event.mouse == MouseEventType::leftUp &&
+            contains(*address->frame, event.at))
+            desktop.app->focusedElement = address;
+        if (event.kind != fake::PostedEvent::Kind::key || !event.down) return;
+        if (event.keyCode == 51)
+            address->set(ax::value, std::string(""));
+        else if (event.keyCode == 36)
+            desktop.add("AXHeading", "Welcome to " + typed, Rect{200, 300, 300, 40});
+        else if (event.text)
+            address->set(ax::value, typed += *event.text);
+    };
+    Recorder::StartParams take;
+    take.target.kind = Target::Kind::display;
+    take.target.rect = desktop.frame;
+    take.output = desktop.fake.paths.tempDir() / "take.mov";
+    driven([&] { desktop.engine.recorder().start(take); });
+
+    EXPECT_TRUE(driven([&] {
+        return agent.perform(step({{"action", "navigate"}, {"url", "example.com"}}), session, true);
+    }));
+    EXPECT_EQ(typed, "example.com");
+    EXPECT_EQ(keysDown(), (std::vector<std::uint16_t>{51, 36}));
+    EXPECT_EQ(desktop.clicks(), (std::vector<Point>{{500, 122}}));
+    EXPECT_TRUE(logged("focus in the address bar"));
+
+    driven([&] { return agent.perform(step({{"action", "wait"}, {"ms", 100}, {"label", "a pause"}}), session, true); });
+    driven([&] { return agent.perform(step({{"action", "key"}, {"key", "Return"}}), session, true); });
+    std::vector<std::tuple<std::string, std::string, std::string>> noted;
+    for (const auto& event : desktop.engine.recorder().events()) {
+        noted.emplace_back(event.action, event.label, event.text);
+        EXPECT_EQ(event.at, std::nullopt);
+    }
+    EXPECT_EQ(
+        noted,
+        (std::vector<std::tuple<std::string, std::string, std::string>>{
+            {"navigate", "navigate example.com", "example.com"}, {"wait", "a pause", ""}, {"key", "key", "return"}}));
+    driven([&] { desktop.engine.recorder().stop(); });
 }
 
 TEST_F(StepExecutionTest, anInstalledApplicationIsLaunchedFromItsEntryDrivenAndClosedAgain) {
