@@ -211,6 +211,29 @@ TEST_F(StepExecutionTest, anInstalledApplicationIsLaunchedFromItsEntryDrivenAndC
     EXPECT_TRUE(session.launched.empty());
 }
 
+// A run pinned to a process drives that one when a step names it, and never launches it.
+TEST_F(StepExecutionTest, aPinnedProcessIsAdoptedAndOneWithoutAWindowIsNamedByNumber) {
+    desktop.fake.windows.addWindow(88, "Shop Helper", 600, "Helper", Rect{0, 0, 400, 300});
+    session = {};
+    session.pinned = ScriptedDesktop::pid;
+    EXPECT_TRUE(perform(step({{"action", "open"}, {"app", "shop"}})));
+    EXPECT_EQ(session.pid, ScriptedDesktop::pid);
+    EXPECT_TRUE(logged("driving Shop"));
+    EXPECT_TRUE(desktop.fake.processes.launches.empty());
+
+    session = {};
+    agent.openStartURL("example.com", session);
+    EXPECT_TRUE(logged("nothing to load example.com in yet; the take opens wherever the plan starts"));
+    try {
+        agent.adopt(777, session);
+        ADD_FAILURE() << "adopted a process without a window";
+    } catch (const AgentError& error) {
+        EXPECT_EQ(error.kind(), AgentError::Case::noWindow);
+        EXPECT_EQ(std::string(error.what()), AgentError::noWindow("pid 777").what());
+    }
+    EXPECT_EQ(session.pid, 0);
+}
+
 TEST_F(StepExecutionTest, aFailedLaunchNamesTheApplicationAndWhatItSaid) {
     desktop.fake.processes.onLaunch = [&](const std::vector<std::string>&) {
         desktop.fake.processes.launchStates[9100] = {
