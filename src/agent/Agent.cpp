@@ -67,6 +67,8 @@ Plan Agent::plan(const RunParams& params, std::stop_token stop) {
 }
 
 void Agent::run(const RunParams& params, std::stop_token stop) {
+    seams_.corrections.beginRun();
+    seams_.scrollTrace.reset();
     // A take meant for an existing video needs the link and the video before anything
     // happens on screen.
     if (params.into && params.upload) {

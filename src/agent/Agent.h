@@ -1,5 +1,6 @@
 #pragma once
 
+#include "agent/AgentReport.h"
 #include "agent/RunLog.h"
 #include "agent/RunParams.h"
 #include "agent/Session.h"
@@ -21,7 +22,9 @@
 #include "targets/Picker.h"
 #include "targets/ScrollTrace.h"
 #include "targets/Targeting.h"
+#include "targets/WindowList.h"
 
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -124,6 +127,39 @@ public:
     std::int32_t waitForWindow(const std::string& app, std::int32_t pid, bool launched, Targeting& targeting);
 
     // ---- Run phases ----
+
+    // Whether to run the steps: yes at once with assumeYes, else the approve callback,
+    // else the terminal; with no terminal nobody is there to ask, so yes.
+    bool confirm(const std::vector<Step>& steps, const std::string& question, bool assumeYes);
+
+    // The person's go-ahead before recording; a no is AgentError::stopped. Without a
+    // callback or a terminal the run goes on at once.
+    void awaitGoAhead();
+
+    // Whether an error is the person calling the run off, which keeps a take rather
+    // than failing it.
+    static bool calledOff(std::exception_ptr error, std::stop_token stop = {});
+
+    // The window a run drives when it does not open its application itself.
+    WindowInfo targetWindow(const RunParams& params);
+
+    // The front window of pid, waited for up to 10 s; AgentError::nothingToFrame without one.
+    WindowInfo windowToFrame(std::int32_t pid);
+
+    // With pageOnly, the page's part of the window, relative to its top-left corner.
+    std::optional<Rect> pageRect(const WindowInfo& window, const RunParams& params);
+
+    // What the take records: the display, or the driven application's window.
+    Target recordingTarget(const RunParams& params, const Session& session);
+
+    // Uploads a finished take and places it (into a video, or its pauses cut out),
+    // filling in the report. A stop during it keeps the take and says so.
+    void upload(AgentReport& report, const StopResult& take, const std::vector<CaptureEvent>& events,
+                const RunParams& params, const APIClient& api, std::stop_token stop = {});
+
+    // Cuts a driven take's pauses out of its uploaded video; what went wrong joins
+    // the report's warning, since the take itself is safe by then.
+    void cutIdle(AgentReport& report, std::int64_t lengthMs, const APIClient& api, std::stop_token stop = {});
 
     // ---- Driven takes ----
 
