@@ -136,8 +136,8 @@ WindowInfo Agent::targetWindow(const RunParams& params) {
         throw AgentError::noWindow(params.app.value_or("process " + std::to_string(*params.pid)));
     }
     if (params.app) {
+        if (isOurselves(*params.app)) throw AgentError::cannotDriveItself();
         const auto wanted = folded(*params.app);
-        if (wanted == "vanto") throw AgentError::cannotDriveItself();
         for (const auto& window : windows)
             if (folded(window.app).find(wanted) != std::string::npos && !isThisProgram(window.pid)) return window;
         throw AgentError::noWindow(*params.app);
