@@ -131,4 +131,18 @@ std::string escapedHTML(std::string_view text) {
     return out;
 }
 
+std::string quoted(std::string_view text) {
+    return "\"" + std::string(text) + "\"";
+}
+
+std::string firstCharacters(std::string_view text, std::size_t count) {
+    std::size_t end = 0;
+    std::size_t seen = 0;
+    while (end < text.size()) {
+        if ((static_cast<unsigned char>(text[end]) & 0xC0) != 0x80 && seen++ == count) break;
+        ++end;
+    }
+    return std::string(text.substr(0, end));
+}
+
 } // namespace vanto::text

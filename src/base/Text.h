@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -23,6 +24,12 @@ std::string asciiLower(std::string_view text);
 // written as a visible escape ("\x1b", "\u009b"), so that text from a file cannot move
 // the cursor, recolour or rewrite a terminal, or split a log line.
 std::string escapedControls(std::string_view text);
+
+// The text between two double-quote characters, as log lines name things.
+std::string quoted(std::string_view text);
+
+// The first count characters (code points) of UTF-8 text, never cutting one in two.
+std::string firstCharacters(std::string_view text, std::size_t count);
 
 // The text with & < > " ' written as HTML entities, safe inside elements and quoted attributes.
 std::string escapedHTML(std::string_view text);

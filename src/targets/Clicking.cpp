@@ -29,24 +29,6 @@ constexpr std::int64_t fingerprintLimit = 400;
 constexpr std::array<std::pair<double, double>, 7> offCentre{
     {{0.25, 0.75}, {0.25, 0.25}, {0.5, 0.75}, {0.5, 0.25}, {0.1, 0.5}, {0.75, 0.75}, {0.75, 0.25}}};
 
-std::string inQuotes(std::string_view text) {
-    return "\"" + std::string(text) + "\"";
-}
-
-// The first count characters, never cutting a character's bytes apart.
-std::string leading(std::string_view text, std::size_t count) {
-    std::size_t end = 0;
-    std::size_t characters = 0;
-    while (end < text.size()) {
-        if ((static_cast<unsigned char>(text[end]) & 0xC0) != 0x80) {
-            if (characters == count) break;
-            ++characters;
-        }
-        ++end;
-    }
-    return std::string(text.substr(0, end));
-}
-
 std::string number(double value) {
     return std::to_string(static_cast<std::int64_t>(value));
 }
@@ -150,10 +132,8 @@ bool Targeting::click(const Step& step, std::int32_t pid, const std::optional<st
     }
 
     const auto& first = chosen.front();
-    std::string line = "clicking " + first.role + " " + inQuotes(first.text) + " at " + std::to_string(first.cx) + "," +
-                       std::to_string(first.cy) + " [" + std::to_string(first.width) + "x" +
-                       std::to_string(first.height) + " at " + std::to_string(first.x) + "," + std::to_string(first.y) +
-                       ", " + (first.inPage ? "page" : "browser") + "]" + " for " + inQuotes(target);
+    std::string line = "clicking " + first.role + " " + text::quoted(first.text) + " at " + std::to_string(first.cx) +
+                       "," + std::to_string(first.cy) + " " + placeOf(first) + " for " + text::quoted(target);
     if (chosen.size() >= 2) line += " (" + std::to_string(chosen.size() - 1) + " more in reserve)";
     log(line);
 
@@ -165,16 +145,16 @@ bool Targeting::click(const Step& step, std::int32_t pid, const std::optional<st
         case Attempt::Outcome::clicked:
             return true;
         case Attempt::Outcome::missed:
-            log("something else answers where " + inQuotes(candidate.text) + " is; trying the next candidate");
+            log("something else answers where " + text::quoted(candidate.text) + " is; trying the next candidate");
             break;
         case Attempt::Outcome::noEffect:
             if (remembered) {
-                log(inQuotes(candidate.text) + " was the remembered answer for " + inQuotes(target) +
+                log(text::quoted(candidate.text) + " was the remembered answer for " + text::quoted(target) +
                     " and clicking it did nothing - forgetting it");
                 seams_.corrections.forget(*app, answerKey(step));
                 remembered = false;
             }
-            if (more) log("no-op on " + inQuotes(candidate.text) + "; trying the next candidate");
+            if (more) log("no-op on " + text::quoted(candidate.text) + "; trying the next candidate");
             break;
         }
     }
@@ -208,8 +188,8 @@ std::vector<AXElement> Targeting::candidates(const Step& step, std::int32_t pid,
         params.nth.reset();
         auto beside = seams_.resolver.find(params);
         if (!beside.empty()) {
-            log("there is no number " + std::to_string(*step.nth) + " " + inQuotes(target.value_or("")) + " here; " +
-                "took the one beside " + inQuotes(*step.near) + " instead");
+            log("there is no number " + std::to_string(*step.nth) + " " + text::quoted(target.value_or("")) +
+                " here; " + "took the one beside " + text::quoted(*step.near) + " instead");
             return beside;
         }
     }
@@ -229,23 +209,18 @@ std::vector<AXElement> Targeting::meant(std::vector<AXElement> candidates, const
 
     std::vector<AXElement> kept;
     for (const auto& candidate : candidates) {
-        const std::string text = AXRanking::normalise(candidate.text);
-        const bool keep = !wanted.text ||
-                          (wanted.identity && !wanted.identity->empty() && *wanted.identity == candidate.identity) ||
-                          text == AXRanking::normalise(*wanted.text) ||
-                          (AXRoles::actionable().contains(candidate.role) && text.starts_with(target + " ") &&
-                           (!wanted.side || *wanted.side == candidate.inPage));
-        if (keep) kept.push_back(candidate);
+        // A step from an answer is held to the answer's words, which are its target.
+        if (!wanted.text || wanted.accepts(candidate)) kept.push_back(candidate);
     }
     if (!kept.empty()) {
-        log(inQuotes(*step.target) + " is how " + kept.front().role + " " + inQuotes(leading(kept.front().text, 60)) +
-            " begins");
+        log(text::quoted(*step.target) + " is how " + kept.front().role + " " +
+            text::quoted(text::firstCharacters(kept.front().text, 60)) + " begins");
         return kept;
     }
     if (!candidates.empty()) {
-        log("nothing here is " + inQuotes(*step.target) + "; still looking");
+        log("nothing here is " + text::quoted(*step.target) + "; still looking");
         for (std::size_t i = 0; i < candidates.size() && i < 5; ++i)
-            log("  saw " + candidates[i].role + " " + inQuotes(leading(candidates[i].text, 90)));
+            log("  saw " + candidates[i].role + " " + text::quoted(text::firstCharacters(candidates[i].text, 90)));
     }
     return {};
 }
@@ -274,7 +249,7 @@ Targeting::Attempt::Outcome Targeting::attempt(const Attempt::Params& params) {
 
     driving([&] { seams_.input.move(point, pointerTravel, callbacks_.stop); });
     if (auto moved = reaim(params.step, pid, target, point)) {
-        log(inQuotes(target.text) + " moved while the pointer was travelling; aiming again");
+        log(text::quoted(target.text) + " moved while the pointer was travelling; aiming again");
         point = *moved;
         driving([&] { seams_.input.move(point, reaimTravel, callbacks_.stop); });
         // Whether the point reaches it is asked of the element where it now is.
@@ -296,7 +271,7 @@ Targeting::Attempt::Outcome Targeting::attempt(const Attempt::Params& params) {
     if (valueBefore) {
         // A value that stays is the answer: the screen is not watched for it.
         if (!flipped(point, pid, valueBefore)) {
-            log(inQuotes(target.text) + " did not change");
+            log(text::quoted(target.text) + " did not change");
             return Attempt::Outcome::noEffect;
         }
         effect = true;
@@ -323,7 +298,7 @@ Point Targeting::aim(const AXElement& element, std::int32_t pid) {
         const Point point{static_cast<double>(element.x) + fx * width, static_cast<double>(element.y) + fy * height};
         if (reader.hits(element, point, pid)) {
             log("aiming at " + number(point.x) + "," + number(point.y) + " - the middle of " +
-                inQuotes(leading(element.text, 30)) + " is not part of it");
+                text::quoted(text::firstCharacters(element.text, 30)) + " is not part of it");
             return point;
         }
     }

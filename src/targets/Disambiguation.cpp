@@ -26,22 +26,8 @@ constexpr std::int64_t wideSearch = 400;
 constexpr std::int64_t fewMatches = 9;
 constexpr std::size_t neighboursTried = 8;
 
-std::string inQuotes(const std::string& text) {
-    return "\"" + text + "\"";
-}
-
 bool filled(const std::optional<std::string>& text) {
     return text && !text->empty();
-}
-
-// The first count characters, never cutting a character of several bytes in two.
-std::string firstCharacters(const std::string& text, std::size_t count) {
-    std::size_t end = 0, seen = 0;
-    while (end < text.size()) {
-        if ((static_cast<unsigned char>(text[end]) & 0xC0) != 0x80 && seen++ == count) break;
-        ++end;
-    }
-    return text.substr(0, end);
 }
 
 bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
@@ -51,14 +37,6 @@ bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
 bool sameElement(const AXElement& a, const AXElement& b) {
     return a.role == b.role && a.text == b.text && a.x == b.x && a.y == b.y && a.width == b.width &&
            a.height == b.height;
-}
-
-// An actionable element whose words begin with the wanted words and a space ("Save"
-// for "Save draft"), on the wanted side of the page when that is known.
-bool acceptedByPrefix(const AXElement& element, const std::string& words, std::optional<bool> side) {
-    return AXRoles::actionable().contains(element.role) &&
-           AXRanking::normalise(element.text).starts_with(AXRanking::normalise(words) + " ") &&
-           (!side || *side == element.inPage);
 }
 
 std::vector<AXElement> inReadingOrder(std::vector<AXElement> elements) {
@@ -80,23 +58,24 @@ Targeting::Resolution Targeting::whichOne(const Step& step, std::int32_t pid, co
         for (;;) {
             checkStop();
             if (auto hit = answering(*correction, look(remembered, pid, fewMatches))) {
-                log("resolved " + inQuotes(key) + " to " + inQuotes(correction->label) + " from a previous answer");
+                log("resolved " + text::quoted(key) + " to " + text::quoted(correction->label) +
+                    " from a previous answer");
                 return {{*hit}, false};
             }
             if (seams_.clock.now() >= deadline) break;
             pause(pollInterval);
         }
         if (auto back = backToWhereItWasShown(*correction, pid)) {
-            log("resolved " + inQuotes(key) + " to " + inQuotes(correction->label) + " by going back to " +
+            log("resolved " + text::quoted(key) + " to " + text::quoted(correction->label) + " by going back to " +
                 "where it was pointed at");
             return {{*back}, false};
         }
-        log(inQuotes(correction->label) + " answered " + inQuotes(key) + " earlier, and nothing " +
+        log(text::quoted(correction->label) + " answered " + text::quoted(key) + " earlier, and nothing " +
             "on this screen answers to it now");
         const auto seen = seams_.resolver.find(FindParams{.pid = pid, .text = step.target, .limit = 5});
         for (const auto& element : seen)
-            log("  saw " + element.role + " " + inQuotes(firstCharacters(element.text, 60)));
-        if (seen.empty()) log("  nothing here matches " + inQuotes(key) + " at all");
+            log("  saw " + element.role + " " + text::quoted(text::firstCharacters(element.text, 60)));
+        if (seen.empty()) log("  nothing here matches " + text::quoted(key) + " at all");
         candidates = look(Wanted::from(step), pid, fewMatches);
         if (candidates.size() == 1) return {candidates, false};
         if (recording && candidates.size() > 1)
@@ -126,7 +105,7 @@ Targeting::Resolution Targeting::whichOne(const Step& step, std::int32_t pid, co
     if (!matches.empty()) {
         question = "Which one is " + asking(step) + "?";
     } else {
-        log("nothing on screen matches " + inQuotes(key));
+        log("nothing on screen matches " + text::quoted(key));
         question = "Nothing here looks like " + asking(step) + ". Which one is it?";
     }
     checkStop();
@@ -150,13 +129,13 @@ Targeting::Resolution Targeting::whichOne(const Step& step, std::int32_t pid, co
             correction.forThisRunOnly = !filled(step.target);
             seams_.corrections.remember(*app, key, correction);
         }
-        if (nth) log(inQuotes(element.text) + " is number " + std::to_string(*nth) + " of its kind");
-        if (near) log(inQuotes(element.text) + " is the one beside " + inQuotes(*near));
-        log("learned " + inQuotes(key) + " means " + inQuotes(element.text) + " for this recording");
+        if (nth) log(text::quoted(element.text) + " is number " + std::to_string(*nth) + " of its kind");
+        if (near) log(text::quoted(element.text) + " is the one beside " + text::quoted(*near));
+        log("learned " + text::quoted(key) + " means " + text::quoted(element.text) + " for this recording");
         return {{element}, false};
     }
     if (std::holds_alternative<Picker::Unnamed>(outcome))
-        log(inQuotes(key) + " was pointed at, but the page gives it no name to remember");
+        log(text::quoted(key) + " was pointed at, but the page gives it no name to remember");
     return {{}, true};
 }
 
@@ -171,7 +150,8 @@ std::vector<Step> Targeting::answered(std::vector<Step> steps, std::int32_t pid)
         // A step of a role alone is said in the line by its role, not by an empty target.
         const std::string planned = filled(step.target) ? *step.target : *step.role;
         if (correction->label != planned)
-            log("the take will look for " + inQuotes(correction->label) + " where the plan said " + inQuotes(planned));
+            log("the take will look for " + text::quoted(correction->label) + " where the plan said " +
+                text::quoted(planned));
         step.target = correction->label;
         step.role = correction->role;
         step.near = correction->near;
@@ -194,7 +174,7 @@ std::optional<AXElement> Targeting::answering(const Correction& correction, cons
         if (element.role == correction.role && AXRanking::normalise(element.text) == label) named.push_back(element);
     if (named.empty())
         for (const auto& element : elements)
-            if (acceptedByPrefix(element, correction.label, correction.inPage)) named.push_back(element);
+            if (Wanted::from(correction).acceptsByPrefix(element)) named.push_back(element);
     if (named.empty()) return std::nullopt;
     if (!correction.nth) return named.front(); // the search's best
     // The place among namesakes counts in reading order. A search that was given the
@@ -221,14 +201,8 @@ std::vector<AXElement> Targeting::look(const Wanted& wanted, std::int32_t pid, s
     } catch (const Error&) {
         return {};
     }
-    if (!wanted.heldTo) return found;
-    const std::string held = AXRanking::normalise(*wanted.heldTo);
-    std::vector<AXElement> kept;
-    for (auto& element : found)
-        if ((filled(wanted.identity) && element.identity == *wanted.identity) ||
-            AXRanking::normalise(element.text) == held || acceptedByPrefix(element, *wanted.heldTo, wanted.side))
-            kept.push_back(std::move(element));
-    return kept;
+    std::erase_if(found, [&](const AXElement& element) { return !wanted.accepts(element); });
+    return found;
 }
 
 std::vector<AXElement> Targeting::stableMatches(const Step& step, std::int32_t pid,
@@ -254,7 +228,7 @@ std::optional<AXElement> Targeting::backToWhereItWasShown(const Correction& corr
     if (!correction.scrolledBy || !trace.trusted) return std::nullopt;
     const std::int64_t distance = *correction.scrolledBy - trace.travelled;
     if (std::llabs(distance) > closeEnough) {
-        log("going back to where " + inQuotes(correction.label) + " was pointed at");
+        log("going back to where " + text::quoted(correction.label) + " was pointed at");
         scrollBy(distance, firstWindow(pid));
         pause(afterScrollingBack);
     }
@@ -320,7 +294,7 @@ std::string Targeting::answerKey(const Step& step) {
 
 std::string Targeting::asking(const Step& step) {
     const std::string label = step.label ? text::trimWhitespaceAndNewlines(*step.label) : "";
-    if (label.empty()) return filled(step.target) ? inQuotes(*step.target) : "it";
+    if (label.empty()) return filled(step.target) ? text::quoted(*step.target) : "it";
     for (std::string_view verb : {"clicks ", "clicking ", "click "})
         if (startsWithIgnoringCase(label, verb)) return label.substr(verb.size());
     return label;

@@ -1,5 +1,6 @@
 #include "targets/Picker.h"
 
+#include "base/Text.h"
 #include "targets/AXRanking.h"
 
 #include <algorithm>
@@ -17,10 +18,6 @@ std::string whole(double coordinate) {
 
 std::string position(Point at) {
     return whole(at.x) + "," + whole(at.y);
-}
-
-std::string quoted(const std::string& text) {
-    return "\"" + text + "\"";
 }
 
 // In doubles: exact for any screen, and no overflow for absurd frames.
@@ -159,7 +156,7 @@ void Picker::look() {
     lastLook_ = at;
     const auto under = smallest(at, visible_);
     const std::string reading =
-        under ? "▸ " + under->role + " " + quoted(under->text) : "▸ nothing here at " + position(at);
+        under ? "▸ " + under->role + " " + text::quoted(under->text) : "▸ nothing here at " + position(at);
     if (lastRead_ == reading) return;
     lastRead_ = reading;
     seams_.ui.setPickerReading(reading, UiColour::secondary);
@@ -171,8 +168,8 @@ Picker::Outcome Picker::whatIsUnderTheMouse(std::int32_t pid) {
     const auto element = smallest(at, visible_);
     if (element && !isSurface(element->role)) {
         if (log_.progress) {
-            log_.progress("pointed at " + element->role + " " + quoted(element->text) + " " + placeOf(*element));
-            log_.progress("picker: picked " + quoted(element->text) + " at " + position(at));
+            log_.progress("pointed at " + element->role + " " + text::quoted(element->text) + " " + placeOf(*element));
+            log_.progress("picker: picked " + text::quoted(element->text) + " at " + position(at));
         }
         return Picked{*element};
     }

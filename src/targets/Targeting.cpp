@@ -1,6 +1,8 @@
 #include "targets/Targeting.h"
 
 #include "plan/AgentError.h"
+#include "targets/AXRanking.h"
+#include "targets/AXRoles.h"
 
 #include <utility>
 
@@ -26,6 +28,18 @@ Targeting::Wanted Targeting::Wanted::from(const Correction& correction) {
     wanted.side = correction.inPage;
     wanted.identity = correction.identity;
     return wanted;
+}
+
+bool Targeting::Wanted::accepts(const AXElement& element) const {
+    if (!heldTo) return true;
+    return (identity && !identity->empty() && element.identity == *identity) ||
+           AXRanking::normalise(element.text) == AXRanking::normalise(*heldTo) || acceptsByPrefix(element);
+}
+
+bool Targeting::Wanted::acceptsByPrefix(const AXElement& element) const {
+    return heldTo && AXRoles::actionable().contains(element.role) &&
+           AXRanking::normalise(element.text).starts_with(AXRanking::normalise(*heldTo) + " ") &&
+           (!side || *side == element.inPage);
 }
 
 Targeting::Targeting(Seams seams, Callbacks callbacks) : seams_(seams), callbacks_(std::move(callbacks)) {}

@@ -54,6 +54,14 @@ public:
 
         static Wanted from(const Step& step);
         static Wanted from(const Correction& correction);
+
+        // Whether an element carries what an answer held the target to: the remembered
+        // identity, the same words, or words that begin with them (below). Without heldTo
+        // every element does.
+        bool accepts(const AXElement& element) const;
+        // A control whose words begin with the held words and a space ("Save" for "Save
+        // draft"), on the wanted side of the page when that is known.
+        bool acceptsByPrefix(const AXElement& element) const;
     };
 
     // An application's window at one moment: every element of a snapshot as

@@ -33,8 +33,9 @@ std::optional<WindowInfo> window(const nlohmann::json& record) {
     if (number == record.end()) return std::nullopt;
     auto windowID = json::wholeNumber(*number, 0, std::numeric_limits<std::uint32_t>::max());
     auto layer = record.find(windowkey::layer);
-    if (!windowID || layer == record.end() || json::wholeNumber(*layer, std::numeric_limits<std::int64_t>::min(),
-                                                                 std::numeric_limits<std::int64_t>::max()) != 0)
+    if (!windowID || layer == record.end() ||
+        json::wholeNumber(*layer, std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max()) !=
+            0)
         return std::nullopt;
     auto frame = bounds(record);
     if (!frame) return std::nullopt;
@@ -45,9 +46,9 @@ std::optional<WindowInfo> window(const nlohmann::json& record) {
     info.app = owner != record.end() && owner->is_string() ? owner->get<std::string>() : "unknown";
     auto pid = record.find(windowkey::ownerPID);
     if (pid != record.end())
-        info.pid = static_cast<std::int32_t>(json::wholeNumber(*pid, std::numeric_limits<std::int32_t>::min(),
-                                                               std::numeric_limits<std::int32_t>::max())
-                                                 .value_or(0));
+        info.pid = static_cast<std::int32_t>(
+            json::wholeNumber(*pid, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max())
+                .value_or(0));
     auto name = record.find(windowkey::name);
     if (name != record.end() && name->is_string()) info.title = name->get<std::string>();
     info.x = (*frame)[0];
