@@ -7,7 +7,6 @@
 #include "Harness.h"
 
 #include "capture/Input.h"
-#include "engine/Engine.h"
 #include "platform/linux/LinuxEventSink.h"
 #include "platform/linux/LinuxKeyListener.h"
 #include "platform/linux/LinuxKeys.h"
@@ -15,15 +14,12 @@
 #include "platform/linux/LinuxWindowServer.h"
 #include "targets/AXResolver.h"
 #include "targets/Picker.h"
-#include "targets/Targeting.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <future>
-#include <iostream>
-#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -753,105 +749,4 @@ TEST(InputKeyListener, ThePickerTakesSpaceFromTheApplicationOnlyWhileItAsks) {
     keyboard.tap(XK_space);
     EXPECT_TRUE(app.waitForEvent([](const Json& e) { return e["event"] == "clicked"; }))
         << "Space stayed taken after the answer";
-}
-
-namespace {
-
-// Preferences kept in memory, so that what the test teaches stays out of the account's files.
-class DefaultsInMemory final : public vanto::Defaults {
-public:
-    std::optional<nlohmann::json> get(const std::string& key) override {
-        auto found = values.find(key);
-        if (found == values.end()) return std::nullopt;
-        return found->second;
-    }
-    void set(const std::string& key, const nlohmann::json& value) override { values[key] = value; }
-    void remove(const std::string& key) override { values.erase(key); }
-
-    std::map<std::string, nlohmann::json> values;
-};
-
-} // namespace
-
-// Words that name nothing in a GTK application: the person points at the button and
-// presses Space; the answer is kept under the application's window class, and the same
-// words then resolve from memory, and a plan's step takes the answer on, with no question.
-TEST(Choosing, AnAnswerPointedAtIsRememberedAndTheSameWordsNeedNoSecondQuestion) {
-    TestApp app;
-    TestKeyboard keyboard;
-    const Box send = app.place("Send");
-    keyboard.click(send.centerX(), send.centerY()); // the pointer rests over the button
-    ASSERT_TRUE(app.waitForEvent([](const Json& e) { return e["event"] == "clicked"; }));
-
-    vanto::LinuxPlatform backend;
-    const auto real = backend.platform();
-    ReadingCounter panels;
-    DefaultsInMemory defaults;
-    vanto::Platform platform{real.clock,         real.random,  real.mainThread, real.windows, real.processes,
-                             real.permissions,   real.pointer, real.paths,      real.events,  real.keys,
-                             real.accessibility, real.capture, panels,          real.http,    real.network,
-                             real.workspace,     defaults};
-    vanto::Engine engine(platform);
-    std::promise<void> parked;
-    platform.mainThread.post([&] { parked.set_value(); });
-    std::jthread mainThread([&] { backend.runLoop().park(); });
-    struct Quit {
-        vanto::LinuxPlatform& backend;
-        ~Quit() { backend.runLoop().quit(); }
-    } quit{backend};
-    parked.get_future().wait();
-
-    std::mutex mutex;
-    std::vector<std::string> lines, questions;
-    const auto log = [&](const std::string& line) {
-        std::lock_guard guard(mutex);
-        lines.push_back(line);
-    };
-    vanto::Targeting::Callbacks callbacks;
-    callbacks.log = log;
-    callbacks.ask = [&](const std::string& question, std::int32_t pid) {
-        {
-            std::lock_guard guard(mutex);
-            questions.push_back(question);
-        }
-        vanto::Picker picker(
-            {platform.mainThread, platform.clock, panels, platform.keys, platform.pointer, engine.resolver()},
-            {log, log});
-        return picker.ask(question, pid);
-    };
-    auto targeting = engine.targeting(callbacks);
-    vanto::Step dispatch;
-    dispatch.action = "click";
-    dispatch.target = "Dispatch";
-
-    auto chosen = std::async(std::launch::async, [&] { return targeting.whichOne(dispatch, app.pid(), {}, false); });
-    ASSERT_TRUE(waitFor([&] { return panels.readings > 0; }, 20s));
-    keyboard.tap(XK_space);
-    ASSERT_EQ(chosen.wait_for(30s), std::future_status::ready);
-    const auto first = chosen.get();
-    ASSERT_EQ(first.chosen.size(), 1u);
-    EXPECT_EQ(first.chosen[0].text, "Send");
-    EXPECT_EQ(questions, std::vector<std::string>{"Nothing here looks like \"Dispatch\". Which one is it?"});
-    const auto application = targeting.applicationID(app.pid());
-    ASSERT_TRUE(application) << "the test application has no identifier to remember answers under";
-    EXPECT_TRUE(engine.corrections().knows(*application, "Dispatch"));
-    {
-        std::lock_guard guard(mutex);
-        EXPECT_EQ(lines.front(), "nothing on screen matches \"Dispatch\"");
-        EXPECT_EQ(lines.back(), "learned \"Dispatch\" means \"Send\" for this recording");
-        for (const auto& line : lines) std::cout << "  | " << line << "\n";
-        std::cout << "  | remembered under " << *application << "\n";
-        lines.clear();
-    }
-
-    const auto again = targeting.whichOne(dispatch, app.pid(), {}, false);
-    EXPECT_EQ(again.chosen, first.chosen);
-    EXPECT_EQ(questions.size(), 1u);
-    const auto steps = targeting.answered({dispatch}, app.pid());
-    ASSERT_EQ(steps.size(), 1u);
-    EXPECT_EQ(steps[0].target, "Send");
-    EXPECT_TRUE(steps[0].fromAnswer);
-    EXPECT_EQ(lines, (std::vector<std::string>{"resolved \"Dispatch\" to \"Send\" from a previous answer",
-                                               "the take will look for \"Send\" where the plan said \"Dispatch\""}));
-    for (const auto& line : lines) std::cout << "  | " << line << "\n";
 }
