@@ -162,13 +162,18 @@ void Agent::openStartURL(const std::string& url, Session& session, std::stop_tok
 }
 
 void Agent::closeLaunchedApps(Session& session, std::stop_token stop) {
-    // Asked to end with SIGTERM, which every application on this desktop takes as a
-    // request to close; none of them is killed.
+    // Politely first: its windows are asked to close, as their close buttons would. One
+    // without a window on this desktop is asked to end (SIGTERM) straight away.
     std::vector<std::string> closed;
+    std::vector<std::int32_t> asked;
     for (auto pid : session.launched) {
         if (!seams_.processes.isAlive(pid)) continue;
         auto name = applicationName(pid);
-        if (seams_.processes.terminate(pid)) closed.push_back(name ? *name : "pid " + std::to_string(pid));
+        bool requested = false;
+        for (const auto& window : WindowList::onScreen(seams_.windows))
+            if (window.pid == pid && seams_.windows.closeWindow(window.windowID)) requested = true;
+        if (requested) asked.push_back(pid);
+        if (requested || seams_.processes.terminate(pid)) closed.push_back(name ? *name : "pid " + std::to_string(pid));
     }
     session.launched.clear();
     if (closed.empty()) return;
@@ -176,6 +181,11 @@ void Agent::closeLaunchedApps(Session& session, std::stop_token stop) {
     for (const auto& name : closed) names += (names.empty() ? "" : ", ") + name;
     log_("closing " + names + " opened while planning");
     steps(stop).pause(1.2);
+    // What the planning opened must not stay for the take: an application still running
+    // after its windows were asked to close (one that keeps running in the background,
+    // say) is asked to end.
+    for (auto pid : asked)
+        if (seams_.processes.isAlive(pid)) seams_.processes.terminate(pid);
 }
 
 } // namespace vanto

@@ -38,6 +38,10 @@ public:
     virtual std::vector<nlohmann::json> onScreenWindows() = 0;
 
     virtual std::vector<ScreenInfo> screens() = 0;
+
+    // Asks the window's application to close it, as its close button would; the
+    // application may still ask the person first. False when the request could not be sent.
+    virtual bool closeWindow(std::uint32_t window) = 0;
 };
 
 } // namespace vanto

@@ -70,12 +70,20 @@ class FakeWindowServer final : public WindowServer {
 public:
     std::vector<nlohmann::json> onScreenWindows() override { return windows; }
     std::vector<ScreenInfo> screens() override { return screenList; }
+    // Records the request; onClose says what the application does about it.
+    bool closeWindow(std::uint32_t window) override {
+        closed.push_back(window);
+        if (onClose) onClose(window);
+        return true;
+    }
 
     // Adds an ordinary application window in front of the others.
     void addWindow(std::uint32_t number, const std::string& app, std::int32_t pid, const std::string& title,
                    RectD bounds);
 
     std::vector<nlohmann::json> windows; // front to back
+    std::vector<std::uint32_t> closed;
+    std::function<void(std::uint32_t window)> onClose;
     std::vector<ScreenInfo> screenList{{1, {0, 0, 1440, 900}, {0, 0, 1440, 900}, 1, true}};
 };
 

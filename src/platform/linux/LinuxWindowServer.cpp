@@ -195,6 +195,13 @@ std::vector<ScreenInfo> LinuxWindowServer::screens() {
     });
 }
 
+bool LinuxWindowServer::closeWindow(std::uint32_t window) {
+    return display_.use([window](Display* display, const X11Atoms& atoms) {
+        // From a pager (source 2), so the window manager passes it on as a close request.
+        return x11::sendToWindowManager(display, window, atoms[X11Atom::netCloseWindow], {CurrentTime, 2, 0, 0, 0});
+    });
+}
+
 // ---- the pointer
 
 PointD LinuxPointer::position() {

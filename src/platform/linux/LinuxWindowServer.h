@@ -14,6 +14,7 @@ public:
 
     std::vector<nlohmann::json> onScreenWindows() override;
     std::vector<ScreenInfo> screens() override;
+    bool closeWindow(std::uint32_t window) override;
 
 private:
     X11Display& display_;

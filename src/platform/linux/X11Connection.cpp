@@ -129,6 +129,7 @@ constexpr std::array<const char*, static_cast<std::size_t>(X11Atom::count)> atom
     "_NET_WORKAREA",
     "_NET_CURRENT_DESKTOP",
     "_NET_MOVERESIZE_WINDOW",
+    "_NET_CLOSE_WINDOW",
     "UTF8_STRING",
     "_NET_WM_WINDOW_TYPE_NORMAL",
     "_NET_WM_WINDOW_TYPE_DIALOG",

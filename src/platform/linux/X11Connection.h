@@ -30,6 +30,7 @@ enum class X11Atom : std::size_t {
     netWorkArea,
     netCurrentDesktop,
     netMoveResizeWindow,
+    netCloseWindow,
     utf8String,
     // The EWMH window types.
     typeNormal,

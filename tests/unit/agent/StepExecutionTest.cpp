@@ -205,8 +205,11 @@ TEST_F(StepExecutionTest, anInstalledApplicationIsLaunchedFromItsEntryDrivenAndC
     EXPECT_TRUE(perform(step({{"action", "open"}, {"app", "Editor"}})));
     EXPECT_EQ(desktop.fake.processes.launches.size(), 1u);
 
+    // Its window is asked to close, and it ends; nothing needs a signal.
+    desktop.fake.windows.onClose = [&](std::uint32_t) { desktop.fake.processes.table[9000].alive = false; };
     agent.closeLaunchedApps(session);
-    EXPECT_EQ(desktop.fake.processes.terminated, (std::vector<std::int32_t>{9000}));
+    EXPECT_EQ(desktop.fake.windows.closed, (std::vector<std::uint32_t>{90}));
+    EXPECT_TRUE(desktop.fake.processes.terminated.empty());
     EXPECT_TRUE(logged("closing Editor opened while planning"));
     EXPECT_TRUE(session.launched.empty());
 }
