@@ -618,6 +618,19 @@ TEST(InputSink, AChordForOneProcessReachesThatProcessOnly) {
         EXPECT_NE(e["event"], "text") << "the chord reached the test application: " << e.dump();
 }
 
+// --- closing a window -------------------------------------------------------------
+
+TEST(InputWindows, AWindowAskedToCloseClosesAsItsButtonWouldHaveIt) {
+    TempDir folder("vanto-e2e-close");
+    auto chromium = startChromium(writePage(folder.path(), "closing", "<p>close me</p>"), 420, 40, 800, 600);
+    ASSERT_TRUE(waitFor([&] { return windowsOfProcess(chromium->pid()).size() == 1; }, 45s, 100ms));
+    vanto::X11Display display;
+    vanto::LinuxWindowServer server(display);
+    EXPECT_TRUE(server.closeWindow(static_cast<std::uint32_t>(windowsOfProcess(chromium->pid()).front())));
+    EXPECT_TRUE(waitFor([&] { return windowsOfProcess(chromium->pid()).empty(); }, 15s, 100ms))
+        << "the browser kept its window";
+}
+
 // --- the key listener ------------------------------------------------------------
 
 TEST(InputKeyListener, SwallowsWhatItIsAskedForAndPassesTheRestOn) {
