@@ -161,6 +161,14 @@ public:
     // the report's warning, since the take itself is safe by then.
     void cutIdle(AgentReport& report, std::int64_t lengthMs, const APIClient& api, std::stop_token stop = {});
 
+    // Performs the steps once with recording off, the panel showing each; a step that
+    // ran without effect is AgentError::stuck. The steps the take will perform.
+    std::vector<Step> rehearse(const std::vector<Step>& steps, Session& session, std::stop_token stop = {});
+
+    // Puts the screen back for the take: what the run launched closes, and a flow
+    // that begins by navigating starts from a blank page.
+    void reset(const std::vector<Step>& steps, Session& session, std::stop_token stop = {});
+
     // ---- Driven takes ----
 
 private:

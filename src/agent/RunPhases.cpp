@@ -221,6 +221,27 @@ Target Agent::recordingTarget(const RunParams& params, const Session& session) {
     return target;
 }
 
+std::vector<Step> Agent::rehearse(const std::vector<Step>& steps, Session& session, std::stop_token stop) {
+    const auto total = steps.size();
+    for (std::size_t i = 0; i < total; ++i) {
+        if (stop.stop_requested() || (callbacks_.stopped && callbacks_.stopped())) throw AgentError::stopped();
+        const auto label = PlanSteps::describe(steps[i]);
+        const auto caption = "step " + std::to_string(i + 1) + " of " + std::to_string(total);
+        const double done = static_cast<double>(i) / static_cast<double>(total);
+        // The panel's planning look stands for the rehearsal: nothing is being recorded yet.
+        seams_.mainThread.run([&] { seams_.hud.show(RecordingIndicator::Phase::planning, caption, label, done); });
+        if (!perform(steps[i], session, false, stop)) throw AgentError::stuck(label);
+    }
+    return steps;
+}
+
+void Agent::reset(const std::vector<Step>& steps, Session& session, std::stop_token stop) {
+    closeLaunchedApps(session, stop);
+    if (steps.empty() || steps.front().action != "navigate" || session.pid == 0) return;
+    navigate("about:blank", session.pid, std::nullopt, false, stop);
+    seams_.clock.sleep(0.8, stop);
+}
+
 void Agent::upload(AgentReport& report, const StopResult& take, const std::vector<CaptureEvent>& events,
                    const RunParams& params, const APIClient& api, std::stop_token stop) {
     auto& hud = seams_.hud;

@@ -265,5 +265,43 @@ TEST_F(RunPhasesTest, aDrivenTakeGoesIntoAVideoAsItsKeptPieces) {
     EXPECT_EQ(report.warning, std::nullopt);
 }
 
+TEST_F(RunPhasesTest, theRehearsalStopsWhenCalledOffOrWhenAStepDoesNothing) {
+    // The person stops once the first step's ten seconds have passed.
+    Agent::Callbacks callbacks;
+    callbacks.stopped = [&] { return fake.clock.slept() >= 10; };
+    auto wait = step("wait", std::nullopt);
+    wait.ms = 20000;
+    Session session;
+    EXPECT_EQ(errorOf([&] {
+                  agent(std::nullopt, callbacks).rehearse({wait, wait}, session);
+              }),
+              AgentError::stopped().what());
+    EXPECT_EQ(fake.clock.slept(), 10) << "the first step ran, the second did not";
+
+    auto tab = step("key", std::nullopt, "Tab");
+    EXPECT_EQ(errorOf([&] { agent().rehearse({wait, tab}, session); }), AgentError::stuck("key").what());
+}
+
+TEST_F(RunPhasesTest, whatGoesWrongAfterTheTakeIsSafeJoinsTheWarning) {
+    fake.http.answer(500, R"({"error":"clips are busy"})");
+    APIClient api(Config{"tok", "https://api.test"}, fake.http, fake.clock);
+    AgentReport report;
+    report.uploadID = "rec1";
+    report.idleMs = {{{1000, 3000}, {5000, 8000}}};
+    agent().cutIdle(report, 10000, api);
+    ASSERT_TRUE(report.warning);
+    EXPECT_EQ(report.warning->rfind("the pauses were not cut out: ", 0), 0u) << *report.warning;
+    EXPECT_NE(report.warning->find("clips are busy"), std::string::npos) << *report.warning;
+    EXPECT_EQ(err.str(), "");
+
+    // A stop while the take goes up keeps the take and says so.
+    std::stop_source stop;
+    stop.request_stop();
+    AgentReport stopped;
+    agent().upload(stopped, StopResult{"/tmp/take.mov", 3, 0, std::nullopt}, {}, RunParams{}, api, stop.get_token());
+    EXPECT_EQ(stopped.warning, "stopped before the upload finished");
+    EXPECT_EQ(stopped.uploadID, std::nullopt);
+}
+
 } // namespace
 } // namespace vanto
