@@ -272,8 +272,9 @@ TEST_F(RunPhasesTest, theRehearsalStopsWhenCalledOffOrWhenAStepDoesNothing) {
     auto wait = step("wait", std::nullopt);
     wait.ms = 20000;
     Session session;
+    // The stop is seen before the second step begins: it is never tried.
     EXPECT_EQ(errorOf([&] {
-                  agent(std::nullopt, callbacks).rehearse({wait, wait}, session);
+                  agent(std::nullopt, callbacks).rehearse({wait, step("frobnicate", "x")}, session);
               }),
               AgentError::stopped().what());
     EXPECT_EQ(fake.clock.slept(), 10) << "the first step ran, the second did not";
@@ -292,6 +293,7 @@ TEST_F(RunPhasesTest, whatGoesWrongAfterTheTakeIsSafeJoinsTheWarning) {
     ASSERT_TRUE(report.warning);
     EXPECT_EQ(report.warning->rfind("the pauses were not cut out: ", 0), 0u) << *report.warning;
     EXPECT_NE(report.warning->find("clips are busy"), std::string::npos) << *report.warning;
+    EXPECT_EQ(report.warning->find("stopped cutting"), std::string::npos) << "the service's words, not ours";
     EXPECT_EQ(err.str(), "");
 
     // A stop while the take goes up keeps the take and says so.
