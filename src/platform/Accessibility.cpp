@@ -62,19 +62,21 @@ std::vector<AXNodeRecord> Accessibility::snapshot(const AXRef& root, AXTreeBound
         refs.push_back(listed[i].ref);
     }
 
-    auto each = [&](const char* attribute, auto&& take) {
-        const auto values = copyAttributeValues(refs, attribute);
-        for (std::size_t i = 0; i < records.size(); ++i) take(records[i], values[i]);
+    // Each attribute of the records at these indices, in one batch.
+    auto each = [&](const std::vector<std::size_t>& which, const char* attribute, auto&& take) {
+        std::vector<AXRef> asked;
+        asked.reserve(which.size());
+        for (std::size_t i : which) asked.push_back(refs[i]);
+        const auto values = copyAttributeValues(asked, attribute);
+        for (std::size_t k = 0; k < which.size(); ++k) take(records[which[k]], values[k]);
     };
     auto text = [](const AXValue& value) { return as<std::string>(value).value_or(""); };
-    each(ax::role, [&](AXNodeRecord& record, const AXValue& value) { record.role = text(value); });
-    each(ax::subrole, [&](AXNodeRecord& record, const AXValue& value) { record.subrole = text(value); });
-    each(ax::title, [&](AXNodeRecord& record, const AXValue& value) { record.title = text(value); });
-    each(ax::description, [&](AXNodeRecord& record, const AXValue& value) { record.description = text(value); });
-    each(ax::value, [&](AXNodeRecord& record, const AXValue& value) { record.value = value; });
-    each(ax::help, [&](AXNodeRecord& record, const AXValue& value) { record.help = text(value); });
-    each(ax::placeholderValue, [&](AXNodeRecord& record, const AXValue& value) { record.placeholder = text(value); });
-    each(ax::identifier, [&](AXNodeRecord& record, const AXValue& value) { record.identifier = text(value); });
+    std::vector<std::size_t> all(records.size());
+    for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
+    each(all, ax::role, [&](AXNodeRecord& record, const AXValue& value) { record.role = text(value); });
+    each(all, ax::subrole, [&](AXNodeRecord& record, const AXValue& value) { record.subrole = text(value); });
+    each(all, ax::title, [&](AXNodeRecord& record, const AXValue& value) { record.title = text(value); });
+    each(all, ax::description, [&](AXNodeRecord& record, const AXValue& value) { record.description = text(value); });
     {
         const auto positions = copyAttributeValues(refs, ax::position);
         const auto sizes = copyAttributeValues(refs, ax::size);
@@ -84,17 +86,27 @@ std::vector<AXNodeRecord> Accessibility::snapshot(const AXRef& root, AXTreeBound
             if (origin && extent) records[i].frame = Rect{origin->x, origin->y, extent->width, extent->height};
         }
     }
-    each(ax::enabled, [&](AXNodeRecord& record, const AXValue& value) { record.enabled = as<bool>(value); });
-    each(ax::focused,
+    // Asked only for what shows: an element without a frame shows nowhere, and the rest of
+    // its record is not worth a read.
+    std::vector<std::size_t> rest;
+    for (std::size_t i : all)
+        if (!bounds.onScreenOnly || records[i].frame) rest.push_back(i);
+    each(rest, ax::value, [&](AXNodeRecord& record, const AXValue& value) { record.value = value; });
+    each(rest, ax::help, [&](AXNodeRecord& record, const AXValue& value) { record.help = text(value); });
+    each(rest, ax::placeholderValue,
+         [&](AXNodeRecord& record, const AXValue& value) { record.placeholder = text(value); });
+    each(rest, ax::identifier, [&](AXNodeRecord& record, const AXValue& value) { record.identifier = text(value); });
+    each(rest, ax::enabled, [&](AXNodeRecord& record, const AXValue& value) { record.enabled = as<bool>(value); });
+    each(rest, ax::focused,
          [&](AXNodeRecord& record, const AXValue& value) { record.focused = as<bool>(value).value_or(false); });
-    each(ax::selected,
+    each(rest, ax::selected,
          [&](AXNodeRecord& record, const AXValue& value) { record.selected = as<bool>(value).value_or(false); });
-    each(ax::url, [&](AXNodeRecord& record, const AXValue& value) {
+    each(rest, ax::url, [&](AXNodeRecord& record, const AXValue& value) {
         if (auto url = as<AXURL>(value)) record.url = url->absolute;
     });
-    each(ax::servesAsTitleForUIElements,
+    each(rest, ax::servesAsTitleForUIElements,
          [&](AXNodeRecord& record, const AXValue& value) { record.titles = related(value, records); });
-    each(ax::titleUIElements,
+    each(rest, ax::titleUIElements,
          [&](AXNodeRecord& record, const AXValue& value) { record.labelledBy = related(value, records); });
     return records;
 }

@@ -105,10 +105,15 @@ struct AXNodeRecord {
 };
 
 // How much of a tree one bulk read covers: nodes deeper than maxDepth below the root are
-// left out, and the list stops after maxNodes records in document order.
+// left out, and the list stops after maxNodes records in document order. With
+// onScreenOnly the reader wants only what shows: the record of an element the backend
+// knows shows nowhere (it has no frame, or its toolkit says it is not showing) keeps its
+// place in the tree, role, subrole, title and description, and leaves the rest empty,
+// frame included, which spares their reads.
 struct AXTreeBounds {
     int maxDepth = 0;
     std::size_t maxNodes = 0;
+    bool onScreenOnly = false;
 };
 
 // The accessibility API of the desktop, in the vocabulary the core is written in.

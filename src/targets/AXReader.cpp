@@ -188,9 +188,9 @@ bool AXReader::containsWebContent(const std::vector<AXElement>& elements) {
 
 // ---- the walk ----
 
-std::vector<AXElement> AXReader::walk(const AXRef& root) {
+std::vector<AXElement> AXReader::walk(const AXRef& root, bool onScreenOnly) {
     if (!root) return {};
-    const auto nodes = ax_.snapshot(root, {maxDepth, static_cast<std::size_t>(maxVisited) + 1});
+    const auto nodes = ax_.snapshot(root, {maxDepth, static_cast<std::size_t>(maxVisited) + 1, onScreenOnly});
 
     // A record's attributes as describe reads them, the title named by its labels.
     auto attributeOf = [&](std::size_t i, const char* attribute) -> AXValue {
@@ -252,11 +252,13 @@ AXReader::Snapshot AXReader::snapshot(const FindParams& params) {
             if (!params.unclipped) clipping = frame(window);
         }
 
+    // A list cut to its window wants only what shows there: what shows nowhere is not read.
+    const bool onScreenOnly = clipping.has_value();
     // A page that is still loading shows no content yet: give it a moment.
-    auto elements = walk(root);
+    auto elements = walk(root, onScreenOnly);
     for (int retry = 0; retry < snapshotRetries && !containsWebContent(elements); ++retry) {
         clock_.sleep(retryInterval);
-        elements = walk(root);
+        elements = walk(root, onScreenOnly);
     }
     sawWebContent_ = containsWebContent(elements);
     return Snapshot{std::move(elements), clipping};

@@ -59,8 +59,8 @@ public:
     static bool containsWebContent(const std::vector<AXElement>& elements);
 
     // The named elements of a subtree in document order, within the depth and visit
-    // bounds, from one bulk read of the subtree.
-    std::vector<AXElement> walk(const AXRef& root);
+    // bounds, from one bulk read of the subtree; with onScreenOnly, only those that show.
+    std::vector<AXElement> walk(const AXRef& root, bool onScreenOnly = false);
     Snapshot snapshot(const FindParams& params);
 
     // Point and state queries.

@@ -28,7 +28,9 @@ std::string pageBody() {
 <button role="switch" aria-checked="true">Wifi</button> <button role="switch" aria-checked="false">Bluetooth</button></p>
 <div>)";
     for (int i = 0; i < 30; ++i) body += "<button style=\"width:60px\">Item " + std::to_string(i) + "</button>";
-    return body + "</div>";
+    // Inside the window, but below the bottom of a box that hides what overflows it.
+    return body + R"(</div><div style="height:30px;overflow:hidden"><p style="height:40px">Box</p>
+<button>Tucked away</button></div>)";
 }
 
 class ChromiumPage : public testing::Test {
@@ -173,6 +175,22 @@ TEST_F(ChromiumPage, SwitchesAndToggleButtonsAreSwitchesValuedByTheirState) {
     }
     // A plain button stays a button.
     EXPECT_EQ(find(vanto, chromium->pid(), "Press me", "button").front()["role"], "AXButton");
+}
+
+// What the page does not show is no target where the list is cut to the window, but
+// it is in the tree: asking for every window lists it.
+TEST_F(ChromiumPage, WhatThePageHidesIsListedOnlyForEveryWindow) {
+    EXPECT_TRUE(find(vanto, chromium->pid(), "Tucked away").empty());
+    EXPECT_FALSE(find(vanto, chromium->pid(), "Box").empty());
+    const Json answer =
+        vanto.ask({{"cmd", "find"}, {"pid", chromium->pid()}, {"text", "Tucked away"}, {"allWindows", true}});
+    ASSERT_TRUE(answer.contains("elements")) << answer.dump();
+    ASSERT_FALSE(answer["elements"].empty());
+    const Json& hidden = answer["elements"].front();
+    EXPECT_EQ(hidden["role"], "AXButton");
+    // Within the window: only the page says it does not show.
+    EXPECT_GT(hidden["y"].get<int>(), top);
+    EXPECT_LT(hidden["y"].get<int>(), top + height);
 }
 
 TEST(FindGtk, AGtkFieldIsNamedByItsLabel) {

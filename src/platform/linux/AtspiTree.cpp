@@ -412,10 +412,17 @@ std::vector<AXNodeRecord> Reading::snapshot(const ObjectRef& root, AXTreeBounds 
         return lists;
     });
 
-    std::vector<ObjectRef> all, attributed, texts, ranges, documents, related;
+    std::vector<ObjectRef> all, shown, attributed, texts, ranges, documents, related;
     for (const auto& entry : listed) all.push_back(entry.ref);
     fillBasics(all);
+    // Asked only for what shows, and this toolkit says what shows (the root does): an
+    // element that is not showing is nowhere on screen, and the rest of it is not worth a
+    // call. A toolkit that never says so has its tree read whole.
+    const bool showingOnly = bounds.onScreenOnly && stateFlags(nodes_[root].states).showing;
+    auto hidden = [&](const Node& node) { return showingOnly && !stateFlags(node.states).showing; };
     for (const auto& ref : all) {
+        if (hidden(nodes_[ref])) continue;
+        shown.push_back(ref);
         const auto role = nodes_[ref].role;
         if (!isTextRun(role)) attributed.push_back(ref);
         if (isTextRole(role)) texts.push_back(ref);
@@ -425,7 +432,7 @@ std::vector<AXNodeRecord> Reading::snapshot(const ObjectRef& root, AXTreeBounds 
         if (canTitle(role) || isTextRole(role)) related.push_back(ref);
     }
     beginBatch();
-    fillExtents(all);
+    fillExtents(shown);
     fillAttributes(attributed);
     fillText(texts);
     fillValue(ranges);
@@ -456,6 +463,7 @@ std::vector<AXNodeRecord> Reading::snapshot(const ObjectRef& root, AXTreeBounds 
         record.subrole = subroleName(node.role);
         record.title = node.name;
         record.description = node.description;
+        if (hidden(node)) continue;
         record.value = value(node);
         record.placeholder = placeholder(node);
         record.identifier = attributeNamed(node, {"id"});

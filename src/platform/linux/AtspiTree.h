@@ -96,6 +96,7 @@ public:
 
     // The subtree under root as records, bounded, in document order. The application's
     // Cache answers most of it in one call; what it leaves out is read level by level.
+    // Asked only for what shows, it reads nothing more of what its toolkit says is hidden.
     std::vector<AXNodeRecord> snapshot(const ObjectRef& root, AXTreeBounds bounds);
 
 private:

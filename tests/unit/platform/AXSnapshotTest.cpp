@@ -69,7 +69,70 @@ void expectRelated(FakeAccessibility& ax, const std::vector<AXNodeRecord>& recor
     }
 }
 
+void expectSameRelated(const std::vector<AXRelated>& a, const std::vector<AXRelated>& b) {
+    ASSERT_EQ(a.size(), b.size());
+    for (std::size_t k = 0; k < a.size(); ++k) {
+        EXPECT_TRUE(a[k].element->isSame(*b[k].element));
+        EXPECT_EQ(a[k].index, b[k].index);
+    }
+}
+
 } // namespace
+
+TEST(AXSnapshotTest, OnScreenOnlyKeepsWhatShowsWholeAndReadsNoMoreOfTheRest) {
+    FakeAccessibility ax;
+    auto app = ax.addApplication(5);
+    for (unsigned seed = 1; seed <= 10; ++seed) {
+        auto root = ax.addWindow(app, "Window " + std::to_string(seed), Rect{0, 0, 1000, 800});
+        std::mt19937 random(seed);
+        int budget = 300;
+        std::vector<FakeAXNodePtr> all{root};
+        grow(random, root, 0, budget, all);
+        const AXTreeBounds bounds{6, 250};
+        const auto shown = ax.snapshot(FakeAccessibility::ref(root), {bounds.maxDepth, bounds.maxNodes, true});
+        const auto whole = ax.snapshot(FakeAccessibility::ref(root), bounds);
+        ASSERT_EQ(shown.size(), whole.size()) << "seed " << seed;
+        std::size_t nowhere = 0;
+        for (std::size_t i = 0; i < shown.size(); ++i) {
+            SCOPED_TRACE("seed " + std::to_string(seed) + ", record " + std::to_string(i));
+            const auto& a = shown[i];
+            const auto& b = whole[i];
+            ASSERT_TRUE(a.element->isSame(*b.element));
+            EXPECT_EQ(a.parent, b.parent);
+            EXPECT_EQ(a.role, b.role);
+            EXPECT_EQ(a.subrole, b.subrole);
+            EXPECT_EQ(a.title, b.title);
+            EXPECT_EQ(a.description, b.description);
+            EXPECT_EQ(a.frame, b.frame);
+            if (b.frame) {
+                EXPECT_EQ(a.value, b.value);
+                EXPECT_EQ(a.help, b.help);
+                EXPECT_EQ(a.placeholder, b.placeholder);
+                EXPECT_EQ(a.identifier, b.identifier);
+                EXPECT_EQ(a.enabled, b.enabled);
+                EXPECT_EQ(a.focused, b.focused);
+                EXPECT_EQ(a.selected, b.selected);
+                EXPECT_EQ(a.url, b.url);
+                expectSameRelated(a.titles, b.titles);
+                expectSameRelated(a.labelledBy, b.labelledBy);
+                continue;
+            }
+            // Shows nowhere: the rest is empty, and was read only by the whole read.
+            ++nowhere;
+            EXPECT_EQ(a.value, AXValue());
+            EXPECT_EQ(a.help + a.placeholder + a.identifier, "");
+            EXPECT_EQ(a.enabled, std::nullopt);
+            EXPECT_FALSE(a.focused || a.selected);
+            EXPECT_EQ(a.url, std::nullopt);
+            EXPECT_TRUE(a.titles.empty() && a.labelledBy.empty());
+            const auto node = FakeAccessibility::node(a.element);
+            for (const char* attribute :
+                 {ax::value, ax::help, ax::identifier, ax::enabled, ax::url, ax::titleUIElements})
+                EXPECT_EQ(ax.readsOf(node, attribute), 1) << attribute;
+        }
+        EXPECT_GT(nowhere, 0u);
+    }
+}
 
 TEST(AXSnapshotTest, EveryRecordHoldsWhatTheAttributeReadsSay) {
     FakeAccessibility ax;

@@ -202,6 +202,18 @@ TEST_F(AXResolverTest, SnapshotPreparesTheApplicationAndChoosesItsRoot) {
     EXPECT_EQ(taken.elements.size(), 4u);
 }
 
+TEST_F(AXResolverTest, OnlyAListCutToItsWindowLeavesUnreadWhatShowsNowhere) {
+    window->add("AXWebArea", "Page", Rect{110, 110, 300, 300});
+    auto nowhere = window->add("AXButton", "Folded away");
+    nowhere->set(ax::help, std::string("More"));
+    reader.snapshot(Params{.pid = appPID});
+    EXPECT_EQ(ax.readsOf(nowhere, ax::help), 0);
+    reader.snapshot(Params{.pid = appPID, .unclipped = true});
+    EXPECT_EQ(ax.readsOf(nowhere, ax::help), 1);
+    reader.snapshot(Params{.pid = appPID, .allWindows = true});
+    EXPECT_EQ(ax.readsOf(nowhere, ax::help), 2);
+}
+
 TEST_F(AXResolverTest, SnapshotRefusesItselfUntrustedAndNoApplication) {
     EXPECT_EQ(errorOf([&] { reader.snapshot(Params{.pid = desktop.processes.self}); }),
               "Vanto cannot drive Vanto; name the app the demo is about");
