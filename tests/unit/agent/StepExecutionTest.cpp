@@ -40,15 +40,7 @@ protected:
         return "";
     }
 
-    // Runs act while the virtual clock moves in small steps, as the recorder needs.
-    template <class Act> auto driven(Act act) {
-        auto& clock = desktop.fake.clock;
-        clock.setAutoAdvance(false);
-        auto result = std::async(std::launch::async, act);
-        while (result.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready) clock.advance(0.01);
-        clock.setAutoAdvance(true);
-        return result.get();
-    }
+    template <class Act> auto driven(Act act) { return desktop.driven(act); }
 
     bool logged(const std::string& line) const { return std::ranges::find(lines, line) != lines.end(); }
 

@@ -31,17 +31,8 @@ AXElement element(const std::string& role, const std::string& text, Rect at) {
 
 class ClickingTest : public ::testing::Test {
 protected:
-    // Runs act while the clock moves a hundredth of a second per millisecond. The window is
-    // pictured on another thread under a deadline on the same clock: a clock that jumped
-    // on every sleep would let that deadline win at random.
-    template <class Act> auto driven(Act act) {
-        auto& clock = desktop.fake.clock;
-        clock.setAutoAdvance(false);
-        auto result = std::async(std::launch::async, act);
-        while (result.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready) clock.advance(0.01);
-        clock.setAutoAdvance(true);
-        return result.get();
-    }
+    // Clicks picture the window under a deadline: see ScriptedDesktop::driven.
+    template <class Act> auto driven(Act act) { return desktop.driven(act); }
     bool clicked(const Step& step, bool recording = false) {
         return driven([&] { return targeting.click(step, pid, "Do it", recording); });
     }

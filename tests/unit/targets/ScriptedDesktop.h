@@ -11,7 +11,9 @@
 #include "targets/Targeting.h"
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
+#include <future>
 #include <map>
 #include <string>
 #include <vector>
@@ -77,6 +79,17 @@ public:
         for (const auto& event : fake.events.events)
             if (event.kind == fake::PostedEvent::Kind::scroll) down -= event.vertical;
         return down;
+    }
+
+    // Runs act while the virtual clock moves in small steps instead of leaping: an
+    // operation that waits with a deadline on another thread (a window's picture, the
+    // recorder) then answers before its deadline, as it would on a real clock.
+    template <class Act> auto driven(Act act) {
+        fake.clock.setAutoAdvance(false);
+        auto result = std::async(std::launch::async, act);
+        while (result.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready) fake.clock.advance(0.01);
+        fake.clock.setAutoAdvance(true);
+        return result.get();
     }
 
     bool logged(const std::string& line) const { return std::ranges::find(lines, line) != lines.end(); }
