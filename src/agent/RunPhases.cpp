@@ -1,5 +1,6 @@
 #include "agent/Agent.h"
 #include "agent/PlanSteps.h"
+#include "agent/ProcessInfo.h"
 #include "base/Error.h"
 #include "plan/AgentError.h"
 #include "service/IdleCut.h"
@@ -58,18 +59,6 @@ std::string trimmedLower(const std::string& text) {
     std::string out = text.substr(first, last - first + 1);
     for (auto& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return out;
-}
-
-// This process and up to 12 of its ancestors: the terminal and shell that started it.
-std::set<std::int32_t> ancestors(Processes& processes) {
-    std::set<std::int32_t> pids{processes.currentPID()};
-    auto pid = processes.currentPID();
-    for (int up = 0; up < 12; ++up) {
-        auto parent = processes.parentPID(pid);
-        if (!parent || *parent <= 1 || !pids.insert(*parent).second) break;
-        pid = *parent;
-    }
-    return pids;
 }
 
 std::string number(double value) {
@@ -142,7 +131,7 @@ WindowInfo Agent::targetWindow(const RunParams& params) {
             if (folded(window.app).find(wanted) != std::string::npos && !isThisProgram(window.pid)) return window;
         throw AgentError::noWindow(*params.app);
     }
-    const auto ours = ancestors(processes);
+    const auto ours = ProcessInfo::ancestorPIDs(processes);
     std::vector<WindowInfo> others;
     for (const auto& window : windows)
         if (!ours.contains(window.pid)) others.push_back(window);

@@ -3,7 +3,7 @@
 #include "agent/Agent.h"
 #include "base/Text.h"
 #include "cli/ControlCommands.h"
-#include "cli/ProcessInfo.h"
+#include "agent/ProcessInfo.h"
 #include "sheets/DemoSheet.h"
 
 #include <istream>

@@ -1,4 +1,4 @@
-#include "cli/ProcessInfo.h"
+#include "agent/ProcessInfo.h"
 #include "platform/fake/FakePlatform.h"
 
 #include <gtest/gtest.h>

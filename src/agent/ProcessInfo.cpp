@@ -1,4 +1,4 @@
-#include "cli/ProcessInfo.h"
+#include "agent/ProcessInfo.h"
 
 #include <functional>
 #include <vector>
