@@ -8,6 +8,8 @@
 #include "capture/Recorder.h"
 #include "capture/RecordingIndicator.h"
 #include "capture/StepHUD.h"
+#include "drivers/DriverResult.h"
+#include "drivers/TakeDriver.h"
 #include "plan/Plan.h"
 #include "platform/Accessibility.h"
 #include "platform/Clock.h"
@@ -33,10 +35,8 @@
 
 namespace vanto {
 
-// One run, from prompt to take. This build goes as far as the prepared plan: it
-// registers the run, gets the steps (from a plan file or the planner), prepares and
-// lists them, and then stops with an answer saying that performing them is not
-// available yet.
+// One run, from prompt to take: plan, rehearse, reset, record while performing the
+// steps again, stop, and upload and place the take.
 class Agent {
 public:
     struct Seams {
@@ -75,8 +75,9 @@ public:
 
     Agent(Seams seams, ProgressLog log, Callbacks callbacks = {});
 
-    // Throws the run's error; its description is what the person is shown.
-    void run(const RunParams& params, std::stop_token stop = {});
+    // Throws the run's error; its description is what the person is shown. A stop
+    // request on `stop` calls the run off as the panel's Stop button does.
+    AgentReport run(const RunParams& params, std::stop_token stop = {});
 
     // The steps as the run performs them: the start page's navigation dropped, and
     // each step numbered among those naming the same thing.
@@ -171,8 +172,37 @@ public:
 
     // ---- Driven takes ----
 
+    // What the driven loop needs.
+    struct DriveParams {
+        TakeDriver& driver;
+        Session& session;
+        Target target;
+        double since = 0; // the clock's time when recording started
+        std::optional<std::int64_t> scene;
+    };
+    // How a driven take went.
+    struct Driven {
+        std::vector<std::string> steps;                            // each sent step's label or description
+        std::vector<std::pair<std::int64_t, std::int64_t>> idleMs; // gaps of 0.6 s or more, ms from the start
+        bool idledOut = false;                                     // nothing came for 120 s
+        bool stopped = false;                                      // the person called it off
+    };
+    // Runs the driver's loop while recording; the driver is opened and closed around it.
+    Driven drive(const DriveParams& params, std::stop_token stop = {});
+    // The loop itself, filling in `so far` as it goes (kept when an error ends it).
+    void driveSteps(const DriveParams& params, Driven& soFar, std::stop_token stop = {});
+    // Performs one step the driver sent and answers it.
+    DriverResult driven(std::int64_t id, const Step& step, const DriveParams& params, std::stop_token stop = {});
+
 private:
-    Plan plan(const RunParams& params, std::stop_token stop);
+    Plan plan(const RunParams& params, const std::optional<APIClient>& api, std::stop_token stop);
+    AgentReport execute(const RunParams& params, std::stop_token stop);
+    // The stop asked for, or the stopped callback saying so.
+    bool calledOffNow(std::stop_token stop);
+    void focusWindow(const WindowInfo& window);
+    // A failed take keeps what it recorded: the movie is finished, and a failure to
+    // finish it is said rather than hiding the run's own error.
+    void stopRecorderKeepingTheFile();
 
     Seams seams_;
     ProgressLog log_;

@@ -1,4 +1,6 @@
 #include "agent/Agent.h"
+#include "cloud/CloudGuard.h"
+#include "cloud/CloudPolicy.h"
 
 #include "agent/DesktopEntry.h"
 #include "base/Text.h"
@@ -156,6 +158,7 @@ void Agent::openStartURL(const std::string& url, Session& session, std::stop_tok
         log_("nothing to load " + url + " in yet; the take opens wherever the plan starts");
         return;
     }
+    if (session.cloud) CloudGuard::check(url, session.cloud->allowedFiles, session.cloud->resolver());
     log_("opening " + url + " before recording");
     navigate(url, session.pid, std::nullopt, false, stop);
     steps(stop).pause(1.5);

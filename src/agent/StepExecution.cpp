@@ -3,6 +3,8 @@
 #include "agent/PlanSteps.h"
 #include "base/Text.h"
 #include "capture/RecorderError.h"
+#include "cloud/CloudGuard.h"
+#include "cloud/CloudPolicy.h"
 #include "plan/AgentError.h"
 
 #include <algorithm>
@@ -52,9 +54,19 @@ Targeting Agent::steps(std::stop_token stop) {
 }
 
 bool Agent::perform(const Step& step, Session& session, bool recording, std::stop_token stop) {
-    // The cloud policy's checks of a step are not applied here yet: a cloud run has no
-    // way to reach this in this build.
-    return performStep(step, session, recording, stop);
+    if (!session.cloud) return performStep(step, session, recording, stop);
+    const auto& policy = *session.cloud;
+    policy.admit(step);
+    // Typing is allowed into the page's own fields only: the browser's would reach
+    // places the page cannot.
+    if (step.action == "type" || step.action == "key") {
+        const auto focus = seams_.resolver.reader().focused(session.pid);
+        if (!focus || focus->role != "AXTextField" || !focus->inPage) throw CloudPolicy::Refusal::browserControls();
+    }
+    const bool worked = performStep(step, session, recording, stop);
+    const auto address = seams_.resolver.reader().pageURL(session.pid);
+    CloudGuard::checkShown(address.value_or(""), policy.allowedFiles, policy.resolver());
+    return worked;
 }
 
 bool Agent::performStep(const Step& step, Session& session, bool recording, std::stop_token stop) {

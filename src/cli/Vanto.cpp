@@ -1,9 +1,9 @@
 #include "cli/Vanto.h"
 
 #include "agent/Agent.h"
+#include "agent/ProcessInfo.h"
 #include "base/Text.h"
 #include "cli/ControlCommands.h"
-#include "agent/ProcessInfo.h"
 #include "sheets/DemoSheet.h"
 
 #include <istream>
@@ -114,7 +114,9 @@ int Vanto::runPrompt(const Arguments& arguments) {
     }
     Agent agent = engine_.makeAgent(ProgressLog(err_));
     try {
-        agent.run(options.params);
+        const auto report = agent.run(options.params);
+        out_ << report.json() << "\n";
+        out_.flush();
     } catch (const std::exception& error) {
         emit(Response::failure(error.what()));
         return 1;

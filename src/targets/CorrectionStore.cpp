@@ -149,6 +149,13 @@ CorrectionStore::Entries& CorrectionStore::loaded() {
     return *entries_;
 }
 
+void CorrectionStore::persist() {
+    std::lock_guard lock(mutex_);
+    // Nothing read means nothing changed: storing would only rewrite the same bytes.
+    if (!entries_) return;
+    save(std::move(*entries_));
+}
+
 void CorrectionStore::save(Entries entries) {
     entries_ = std::move(entries);
     try {

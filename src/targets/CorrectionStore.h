@@ -63,6 +63,8 @@ public:
     void beginRun();
     // Drops every answer looked up or learned since the run began.
     void forgetThisRun();
+    // Stores what memory holds, last uses included; a run does this on its way out.
+    void persist();
 
     // What the memory holds now and the keys this run touched, for showing them.
     Entries entries();

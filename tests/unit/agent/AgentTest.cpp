@@ -57,7 +57,12 @@ protected:
     std::ostringstream err;
 };
 
-constexpr const char* performing = "performing a plan's steps is not available in this build yet";
+// The lines a run logged before it went on to the screen.
+std::string opening(const std::string& log, std::size_t lines) {
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < lines && at != std::string::npos; ++i) at = log.find('\n', at + (i ? 1 : 0));
+    return at == std::string::npos ? log : log.substr(0, at + 1);
+}
 
 TEST_F(AgentTest, thePlannersStepsArePreparedAndListedAndTheRunDeregisters) {
     link();
@@ -69,13 +74,14 @@ TEST_F(AgentTest, thePlannersStepsArePreparedAndListedAndTheRunDeregisters) {
     auto p = params();
     p.startURL = "http://example.test";
     p.into = "v1";
-    EXPECT_EQ(run(p), performing);
-    EXPECT_EQ(err.str(), "vanto: starting\n"
-                         "vanto: asking the planner\n"
-                         "vanto: planned 3 steps\n"
-                         "vanto:   1. open app=Chromium\n"
-                         "vanto:   2. click target=\"Save\" role=button nth=2 near=\"Title\"\n"
-                         "vanto:   3. key key=cmd+s\n");
+    // The fake desktop has no Chromium window, so the run stops when it opens it.
+    EXPECT_NE(run(p).find("Chromium"), std::string::npos);
+    EXPECT_EQ(opening(err.str(), 6), "vanto: starting\n"
+                                     "vanto: asking the planner\n"
+                                     "vanto: planned 3 steps\n"
+                                     "vanto:   1. open app=Chromium\n"
+                                     "vanto:   2. click target=\"Save\" role=button nth=2 near=\"Title\"\n"
+                                     "vanto:   3. key key=cmd+s\n");
     auto sent = fake.http.sent();
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[0].request.url, "https://api.test/api/video/v1");
@@ -93,7 +99,8 @@ TEST_F(AgentTest, anotherLiveRunMakesThisOneWalkAndADeadOnesFileGoes) {
     fake.processes.table[502] = fake::FakeProcess{1, "", false};
     std::ofstream(runs() / "501") << "1800000000";
     std::ofstream(runs() / "502") << "1800000000";
-    EXPECT_EQ(run(params()), performing);
+    fake.windows.addWindow(1, "Google-chrome", 700, "Shop", {0, 0, 900, 700});
+    EXPECT_EQ(run(params()), "no error");
     EXPECT_NE(err.str().find("vanto: another vanto run is driving; walking the flow without recording\n"),
               std::string::npos)
         << err.str();
@@ -101,7 +108,8 @@ TEST_F(AgentTest, anotherLiveRunMakesThisOneWalkAndADeadOnesFileGoes) {
 
     fake.processes.table[501].alive = false;
     err.str("");
-    EXPECT_EQ(run(params()), performing);
+    fake.http.answer(200, R"({"steps":[]})");
+    run(params());
     EXPECT_EQ(err.str().find("walking"), std::string::npos) << err.str();
     EXPECT_TRUE(registered().empty());
 
@@ -109,7 +117,8 @@ TEST_F(AgentTest, anotherLiveRunMakesThisOneWalkAndADeadOnesFileGoes) {
     err.str("");
     auto walk = params();
     walk.driveOnly = true;
-    EXPECT_EQ(run(walk), performing);
+    fake.http.answer(200, R"({"steps":[]})");
+    EXPECT_EQ(run(walk), "no error");
     EXPECT_NE(err.str().find("walking the flow without recording"), std::string::npos);
 }
 
@@ -135,12 +144,13 @@ TEST_F(AgentTest, aPlanFileIsUsedInsteadOfThePlannerAndItsFaultsEndTheRun) {
 
     std::ofstream(*withFile.planFile) << R"({"steps":[{"action":"back"},{"action":"back"}]})";
     err.str("");
-    EXPECT_EQ(run(withFile), performing);
-    EXPECT_EQ(err.str(), "vanto: starting\n"
-                         "vanto: using plan.json; the prompt is narration only, not the plan\n"
-                         "vanto: planned 2 steps\n"
-                         "vanto:   1. back\n"
-                         "vanto:   2. back\n");
+    withFile.upload = false;
+    run(withFile);
+    EXPECT_EQ(opening(err.str(), 5), "vanto: starting\n"
+                                     "vanto: using plan.json; the prompt is narration only, not the plan\n"
+                                     "vanto: planned 2 steps\n"
+                                     "vanto:   1. back\n"
+                                     "vanto:   2. back\n");
     EXPECT_TRUE(fake.http.sent().empty()) << "the planner was asked";
 
     fs::remove(*withFile.planFile);
@@ -164,8 +174,9 @@ TEST_F(AgentTest, aTakeForAVideoThatDoesNotExistStopsBeforeTheRunStarts) {
     // Without an upload the video is never asked about.
     into.upload = false;
     fake.http.answer(200, R"({"steps":[]})");
-    EXPECT_EQ(run(into), performing);
+    run(into);
     EXPECT_EQ(fake.http.sent().size(), 2u);
+    EXPECT_NE(err.str().find("vanto: planned 0 steps"), std::string::npos) << err.str();
 }
 
 TEST_F(AgentTest, thePlannersQuestionEndsTheRunWithTheQuestion) {
