@@ -96,8 +96,11 @@ bool Agent::performStep(const Step& step, Session& session, bool recording, std:
     if (step.action == "back")
         return targeting.clickBack(step, pid, step.label ? step.label : std::optional<std::string>("goes back"),
                                    recording);
-    if (step.action == "click") return targeting.click(step, pid, step.label, recording);
-    if (step.action == "scroll") return targeting.scroll(step, pid, step.label, recording);
+    // A step without a label of its own is logged by its description, so the take's
+    // event log still knows where every click and scroll happened.
+    const auto labelled = step.label ? step.label : std::optional<std::string>(described);
+    if (step.action == "click") return targeting.click(step, pid, labelled, recording);
+    if (step.action == "scroll") return targeting.scroll(step, pid, labelled, recording);
     if (step.action == "wait") {
         const auto ms = std::clamp<std::int64_t>(step.ms.value_or(defaultWaitMs), 0, longestWaitMs);
         targeting.pause(static_cast<double>(ms) / 1000);
