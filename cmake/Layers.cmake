@@ -1,7 +1,7 @@
 # The core's folders from the bottom up, each with the folders it may use. The build
 # makes one library per folder linking exactly these, and CheckLayers.cmake fails the
 # build when a file includes a header of any other folder.
-set(vanto_layers base platform plan capture targets service sheets drivers cloud agent engine cli)
+set(vanto_layers base platform plan capture targets service sheets drivers cloud agent engine desk cli)
 
 set(vanto_uses_base)
 set(vanto_uses_platform base)
@@ -15,6 +15,8 @@ set(vanto_uses_drivers base platform plan capture targets)
 set(vanto_uses_cloud base platform plan)
 set(vanto_uses_agent base platform plan capture targets service sheets drivers cloud)
 set(vanto_uses_engine base platform plan capture targets service sheets drivers cloud agent)
+# The desktop application's own logic: what its window checks, asks and says.
+set(vanto_uses_desk base platform plan capture targets service sheets drivers cloud agent engine)
 set(vanto_uses_cli base platform plan capture targets service sheets drivers cloud agent engine)
 
 # Backends sit on the seams only; the desktop application is a front end over the whole core.
