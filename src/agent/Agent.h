@@ -5,6 +5,7 @@
 #include "agent/RunParams.h"
 #include "agent/Session.h"
 #include "capture/Input.h"
+#include "capture/Pixels.h"
 #include "capture/Recorder.h"
 #include "capture/RecordingIndicator.h"
 #include "capture/StepHUD.h"
@@ -56,6 +57,8 @@ public:
         StepHUD& hud;
         CorrectionStore& corrections;
         ScrollTrace& scrollTrace;
+        // Pictures of the recorded window for a driver's look at the screen.
+        Pixels& pixels;
         // The run's clicking, choosing and scrolling, over the engine's hands and eyes.
         std::function<Targeting(Targeting::Callbacks)> targeting;
         // One line from standard input when it is a terminal; absent when it is not, and
@@ -203,6 +206,10 @@ private:
     // A failed take keeps what it recorded: the movie is finished, and a failure to
     // finish it is said rather than hiding the run's own error.
     void stopRecorderKeepingTheFile();
+    // What a driver is told the screen shows after command id: the page's address, its
+    // named controls and, when the recorded window is known, a picture of it stored
+    // where the driver looks for it.
+    DriverLook look(std::int64_t id, const DriveParams& params);
 
     Seams seams_;
     ProgressLog log_;

@@ -31,6 +31,11 @@ void StepHUD::show(RecordingIndicator::Phase phase, const std::string& caption, 
     ui_.runFor(0.05);
 }
 
+void StepHUD::showThinking() {
+    // Nobody knows how many steps a driven take has, so the bar stays empty.
+    show(RecordingIndicator::Phase::recording, "driven by an agent", "the agent is thinking…", 0);
+}
+
 void StepHUD::allowStopping(std::function<void()> onStop) {
     onStop_ = std::move(onStop);
     suspended_ = false;

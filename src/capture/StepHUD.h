@@ -41,6 +41,8 @@ public:
     explicit StepHUD(Ui& ui) : ui_(ui) {}
 
     void show(RecordingIndicator::Phase phase, const std::string& caption, const std::string& label, double fraction);
+    // A driven take between steps: the agent driving it is deciding what to do next.
+    void showThinking();
     void hide();
 
     void allowStopping(std::function<void()> onStop);

@@ -75,6 +75,7 @@ Agent Engine::makeAgent(ProgressLog log, Agent::Callbacks callbacks,
         hud_,
         corrections_,
         scrollTrace_,
+        pixels_,
         [this](Targeting::Callbacks targetingCallbacks) { return targeting(std::move(targetingCallbacks)); },
         std::move(readLine)};
     return Agent(std::move(seams), std::move(log), std::move(callbacks));
