@@ -73,11 +73,7 @@ protected:
     }
 
     // The take from now on, its recording begun at this moment.
-    Agent::Driven drive(Agent& run, std::optional<std::uint32_t> window = std::nullopt) {
-        Target target;
-        target.windowID = window;
-        return run.drive({driver, session, target, desktop.fake.clock.now(), 3});
-    }
+    Agent::Driven drive(Agent& run) { return run.drive({driver, session, {}, desktop.fake.clock.now(), 3}); }
 
     std::string failureOf(Agent& run) {
         try {
