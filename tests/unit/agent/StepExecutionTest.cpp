@@ -131,15 +131,17 @@ TEST_F(StepExecutionTest, tabCountsWhenFocusMovesAndIsAnnounced) {
 }
 
 // The browser's address field is emptied, given the address and sent; while recording
-// the navigation, a wait, a typed text and a key each leave a capture event.
+// the navigation, a wait, a typed text and a key each leave a capture event, and so does
+// a click the plan left unlabelled, under its description and with its point.
 TEST_F(StepExecutionTest, navigatingGoesThroughTheAddressFieldAndRecordedStepsAreNoted) {
     auto address = desktop.add("AXTextField", "Address and search bar", Rect{300, 110, 400, 24}, desktop.window);
     address->set(ax::value, std::string("old.example/a"));
+    auto save = desktop.add("AXButton", "Save", Rect{200, 400, 80, 30});
     std::string typed;
     desktop.fake.events.onPost = [&](const fake::PostedEvent& event) {
-        if (event.kind == fake::PostedEvent::Kind::mouse && event.mouse == MouseEventType::leftUp &&
-            contains(*address->frame, event.at))
-            desktop.app->focusedElement = address;
+        const bool up = event.kind == fake::PostedEvent::Kind::mouse && event.mouse == MouseEventType::leftUp;
+        if (up && contains(*address->frame, event.at)) desktop.app->focusedElement = address;
+        if (up && contains(*save->frame, event.at)) desktop.add("AXStaticText", "Saved", Rect{300, 400, 80, 30});
         if (event.kind != fake::PostedEvent::Kind::key || !event.down) return;
         if (event.keyCode == 51)
             address->set(ax::value, std::string(""));
@@ -164,15 +166,15 @@ TEST_F(StepExecutionTest, navigatingGoesThroughTheAddressFieldAndRecordedStepsAr
 
     driven([&] { return agent.perform(step({{"action", "wait"}, {"ms", 100}, {"label", "a pause"}}), session, true); });
     driven([&] { return agent.perform(step({{"action", "key"}, {"key", "Return"}}), session, true); });
-    std::vector<std::tuple<std::string, std::string, std::string>> noted;
-    for (const auto& event : desktop.engine.recorder().events()) {
-        noted.emplace_back(event.action, event.label, event.text);
-        EXPECT_EQ(event.at, std::nullopt);
-    }
-    EXPECT_EQ(
-        noted,
-        (std::vector<std::tuple<std::string, std::string, std::string>>{
-            {"navigate", "navigate example.com", "example.com"}, {"wait", "a pause", ""}, {"key", "key", "return"}}));
+    EXPECT_TRUE(driven([&] { return agent.perform(step({{"action", "click"}, {"target", "Save"}}), session, true); }));
+    std::vector<std::tuple<std::string, std::string, std::string, std::optional<Point>>> noted;
+    for (const auto& event : desktop.engine.recorder().events())
+        noted.emplace_back(event.action, event.label, event.text, event.at);
+    EXPECT_EQ(noted, (std::vector<std::tuple<std::string, std::string, std::string, std::optional<Point>>>{
+                         {"navigate", "navigate example.com", "example.com", std::nullopt},
+                         {"wait", "a pause", "", std::nullopt},
+                         {"key", "key", "return", std::nullopt},
+                         {"click", "click Save", "", Point{140, 315}}}));
     driven([&] { desktop.engine.recorder().stop(); });
 }
 
