@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Vanto's main job on a built-in default: builds vanto and the local stand-in service,
-# starts the service and a headless desktop with Chromium showing
-# scripts/demo/welcome.html, then drives vanto over its control protocol to record a
-# short take of the page (labelled moves, clicks and typing), uploads the take to the
-# service and prints where it landed. Each request is printed ("> ...") with its
-# answer ("< ..."); the token is never printed.
+# starts the service with a stored plan for the demo's prompt, opens
+# scripts/demo/welcome.html in Chromium on a headless desktop and runs
+# `vanto "<prompt>" --app Chromium`: vanto asks the planner, rehearses the steps, puts
+# the page back, records while performing them again, uploads the take and prints its
+# report. The demo then says where the take landed on the service and where the movie
+# is kept (the movie stays; the service's state goes unless VANTO_DEMO_KEEP is set).
 #
 # Exits non-zero when vanto or the service fails, or Chromium's window is not listed.
 # VANTO_BUILD_DIR picks another build folder than build/.
@@ -20,6 +21,7 @@ readonly vanto
 readonly devservice=$build/tools/devservice/vanto-devservice
 readonly page=$root/scripts/demo/welcome.html
 readonly page_title="Vanto demo"
+readonly prompt="a short tour of the welcome page: say hello as Ada and ask to be kept posted"
 
 fail() {
   echo "demo: $*" >&2
@@ -73,28 +75,18 @@ except Exception:
 print(v if not isinstance(v, bool) else str(v).lower())' "$1"
 }
 
-# The centre of the first element vanto finds with this text in Chromium, "x y".
-element_centre() {
-  local text=$1 answer
-  answer=$(ask "{\"cmd\":\"find\",\"pid\":$chromium_pid,\"text\":\"$text\",\"limit\":1}" quiet) || return 1
-  json_get 'str(d["elements"][0]["cx"]) + " " + str(d["elements"][0]["cy"])' <<<"$answer"
-}
-
-# One request to the vanto coprocess and its answer (on stdout). Prints both unless
-# "quiet"; the connect request is shown without its token.
-ask() {
-  local request=$1 mode=${2:-} shown answer
-  shown=$request
-  [[ $request != *'"token"'* ]] || shown='{"cmd":"connect","token":"…"}'
-  [[ $mode == quiet ]] || echo "> $shown" >&2
-  printf '%s\n' "$request" >&"$to_vanto"
-  if ! IFS= read -r -t 120 answer <&"$from_vanto"; then
-    echo "demo: no answer from vanto within 120 s" >&2
-    return 1
-  fi
-  [[ $mode == quiet ]] || { echo "< $answer" >&2; echo >&2; }
-  printf '%s\n' "$answer"
-  [[ $answer == '{"ok":true'* ]]
+# The plan the stand-in planner answers the demo's prompt with: the welcome page, loaded
+# afresh, a name typed into its field, the checkbox ticked and the button pressed.
+write_plan() {
+  cat >"$1" <<PLAN
+{"steps": [
+  {"action": "navigate", "url": "file://$page", "label": "Open the welcome page"},
+  {"action": "click", "target": "Your name", "role": "field"},
+  {"action": "type", "text": "Ada", "label": "Type a name"},
+  {"action": "click", "target": "Keep me posted", "role": "checkbox"},
+  {"action": "click", "target": "Say hello", "role": "button"}
+]}
+PLAN
 }
 
 # Runs on the headless desktop.
@@ -106,6 +98,9 @@ on_desktop() {
   local token
   token=$("$devservice" add-account --state "$state" --email demo@example.test --name "Demo Person") ||
     fail "the service could not add the demo account"
+  write_plan "$state/plan.json"
+  "$devservice" add-plan --state "$state" --prompt "$prompt" --plan "$state/plan.json" >/dev/null ||
+    fail "the service could not store the demo's plan"
   "$devservice" serve --state "$state" --port 0 --quiet >"$state/service.out" 2>"$state/service.log" &
   service_pid=$!
   local listening="" tries=0
@@ -145,53 +140,30 @@ on_desktop() {
   echo
   sleep 1 # the page has painted
 
-  coproc VANTO { "$vanto"; }
-  # shellcheck disable=SC2153 # set by coproc
-  to_vanto=${VANTO[1]} from_vanto=${VANTO[0]}
-  local vanto_pid=$VANTO_PID answer
+  # vanto's link to the demo account, kept in the demo's own folder.
+  local answer
+  answer=$(printf '{"cmd":"connect","token":"%s"}\n' "$token" | "$vanto" 2>"$state/connect.log")
+  [[ $answer == '{"ok":true'* ]] || { cat "$state/connect.log" >&2; fail "vanto could not connect to the service: $answer"; }
+  echo "demo: vanto is linked to the demo account"
 
-  ask "{\"cmd\":\"connect\",\"token\":\"$token\"}" >/dev/null || fail "vanto could not connect to the service"
-  answer=$(ask '{"cmd":"list-windows"}') || fail "vanto could not list the windows"
-  local geometry
-  geometry=$(json_get "next(str(w['x']) + ' ' + str(w['y']) for w in d['windows'] if w['pid'] == $chromium_pid)" \
-    <<<"$answer") ||
-    fail "Chromium's window is not in the list"
-  local wx wy
-  read -r wx wy <<<"$geometry"
-
-  # Where the field and the button are: asked of the page's accessibility tree, or
-  # where the page's layout puts them when the tree is not ready.
-  local field button
-  field=$(element_centre "Your name") || field="$((wx + 230)) $((wy + 290))"
-  button=$(element_centre "Say hello") || button="$((wx + 110)) $((wy + 340))"
-  local fx fy bx by
-  read -r fx fy <<<"$field"
-  read -r bx by <<<"$button"
-
-  local take=$state/demo-take.mov
-  ask "{\"cmd\":\"start\",\"target\":{\"kind\":\"display\"},\"output\":\"$take\"}" >/dev/null ||
-    fail "vanto could not start recording"
-  local step ok=1
-  for step in \
-    "{\"cmd\":\"move\",\"to\":{\"x\":$fx,\"y\":$fy},\"duration\":0.6,\"label\":\"Your name\"}" \
-    "{\"cmd\":\"click\",\"to\":{\"x\":$fx,\"y\":$fy},\"label\":\"Your name\"}" \
-    '{"cmd":"type","text":"Ada","label":"Type a name"}' \
-    "{\"cmd\":\"move\",\"to\":{\"x\":$bx,\"y\":$by},\"duration\":0.6,\"label\":\"Say hello\"}" \
-    "{\"cmd\":\"click\",\"to\":{\"x\":$bx,\"y\":$by},\"label\":\"Say hello\"}"; do
-    ask "$step" >/dev/null || ok=0
-  done
-  sleep 1.5 # the greeting stays in the take for a moment
-  ask '{"cmd":"stop"}' >/dev/null || fail "vanto could not stop the recording"
-  answer=$(ask '{"cmd":"upload","narration":"A first look at the welcome page"}') || fail "the upload failed"
-  local url
-  url=$(json_get 'd["uploaded"]["url"]' <<<"$answer") || fail "the upload's answer has no url"
-
-  exec {to_vanto}>&-
-  wait "$vanto_pid"
-  local status=$?
+  # No terminal on standard input, so vanto asks nothing: it plans, rehearses, resets,
+  # records the steps again, uploads the take and prints its report.
+  echo "demo: vanto \"$prompt\" --app Chromium"
+  echo
+  local report status
+  report=$("$vanto" "$prompt" --app Chromium </dev/null)
+  status=$?
+  echo
+  echo "demo: vanto's report:"
+  printf '%s\n' "$report"
+  echo
   ((status == 0)) || fail "vanto ended with exit status $status"
-  ((ok)) || fail "vanto did not answer every step with ok"
-  echo "demo: the take landed at $url"
+  local url movie
+  url=$(json_get 'd["uploadURL"]' <<<"$report") || fail "the report names no uploaded take"
+  movie=$(json_get 'd["path"]' <<<"$report") || fail "the report names no movie"
+  [[ -s $movie ]] || fail "the movie $movie is missing"
+  echo "demo: the take landed on the service at $url"
+  echo "demo: the movie is kept at $movie"
   if [[ -n ${VANTO_DEMO_KEEP:-} ]]; then
     echo "demo: the service's state is kept in $state"
   fi
