@@ -261,6 +261,23 @@ TEST_F(PromptRuns, APlannedRunRecordsThePageUploadsTheTakeAndPlacesItInAVideo) {
                                                "type Type a name Ada", "click click Edit ",
                                                "click click Send me updates ", "click click Finish "}));
 
+    // As "Begin" was clicked the panel stood over it on the screen, but not in the take:
+    // there the panel's place shows the light page, not the dark panel.
+    double clickedBegin = 0;
+    for (const auto& event : log["events"])
+        if (event.value("label", "") == "click Begin") clickedBegin = event.value("t", 0.0);
+    ASSERT_GT(clickedBegin, 0.5);
+    const auto crop = "crop=" + std::to_string(hudlayout::panelWidth) + ":" + std::to_string(hudlayout::panelHeight) +
+                      ":" + std::to_string(panelLeft) + ":" + std::to_string(panelTop) + ",format=gray";
+    auto frame = runCommand({"ffmpeg", "-v", "error", "-ss", std::to_string(clickedBegin - 0.2), "-i", movie.string(),
+                             "-frames:v", "1", "-vf", crop, "-f", "rawvideo", "-"},
+                            30s);
+    ASSERT_TRUE(frame && frame->status == exitedWith(0));
+    ASSERT_EQ(frame->output.size(), std::size_t(hudlayout::panelWidth * hudlayout::panelHeight));
+    double light = 0;
+    for (unsigned char level : frame->output) light += level;
+    EXPECT_GT(light / static_cast<double>(frame->output.size()), 160) << "the step panel is in the take";
+
     // The intro now holds the take three seconds in.
     const auto timeline = getJSON("/api/video/" + intro + "/timeline");
     const auto& clips = timeline["clips"];
