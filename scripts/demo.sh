@@ -154,10 +154,13 @@ on_desktop() {
   report=$("$vanto" "$prompt" --app Chromium </dev/null)
   status=$?
   echo
+  if ((status != 0)); then
+    printf '%s\n' "$report"
+    fail "vanto ended with exit status $status"
+  fi
   echo "demo: vanto's report:"
   printf '%s\n' "$report"
   echo
-  ((status == 0)) || fail "vanto ended with exit status $status"
   local url movie
   url=$(json_get 'd["uploadURL"]' <<<"$report") || fail "the report names no uploaded take"
   movie=$(json_get 'd["path"]' <<<"$report") || fail "the report names no movie"
