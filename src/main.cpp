@@ -1,3 +1,4 @@
+#include "app/DesktopWindow.h"
 #include "cli/Vanto.h"
 #include "platform/linux/LinuxPlatform.h"
 
@@ -27,5 +28,6 @@ int main(int argc, char** argv) {
     }
     auto platform = backend.platform();
     vanto::Vanto program(platform, std::cin, std::cout, std::cerr);
+    program.setDesktopWindow(vanto::runDesktopWindow);
     return program.main(vanto::Arguments(argv, argv + argc), backend.runLoop());
 }

@@ -2,6 +2,7 @@
 // Every call arrives on the main thread; while anything is shown the main thread's run
 // loop hands Qt its events between its own tasks.
 
+#include "app/QtApplication.h"
 #include "capture/StepHUD.h"
 #include "platform/EventSink.h"
 #include "platform/MainThread.h"
@@ -27,15 +28,10 @@
 #include <QVBoxLayout>
 #include <QWidget>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdlib>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include <xcb/xcb.h>
@@ -332,24 +328,6 @@ private:
     Pressed pressed_;
 };
 
-// Without XDG_RUNTIME_DIR (root outside a login session, say) Qt writes a warning to
-// standard error and makes a folder in /tmp itself; the person reading vanto's output
-// should see vanto's lines only. So Qt gets such a folder from us, private (0700 and
-// ours) as the variable's definition asks. A folder of that name that is somebody
-// else's is left alone, and Qt's own warning then says what is wrong.
-void providePrivateRuntimeDir() {
-    if (const char* set = std::getenv("XDG_RUNTIME_DIR"); set && *set) return;
-    std::error_code error;
-    std::filesystem::path temp = std::filesystem::temp_directory_path(error);
-    if (error) temp = "/tmp";
-    const std::string folder = (temp / ("vanto-runtime-" + std::to_string(::geteuid()))).string();
-    ::mkdir(folder.c_str(), 0700);
-    struct stat status {};
-    if (::lstat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) || status.st_uid != ::geteuid()) return;
-    if ((status.st_mode & 0077) != 0 && ::chmod(folder.c_str(), 0700) != 0) return;
-    ::setenv("XDG_RUNTIME_DIR", folder.c_str(), 0);
-}
-
 // The Stop control names the chord as this desktop spells it.
 std::string withDesktopChord(std::string title) {
     const std::string designed = "⌘⌥.";
@@ -520,15 +498,7 @@ public:
     }
 
 private:
-    void ensureApplication() {
-        if (QApplication::instance()) return;
-        providePrivateRuntimeDir();
-        static int argc = 1;
-        static char name[] = "vanto";
-        static char* argv[] = {name, nullptr};
-        application_ = std::make_unique<QApplication>(argc, argv);
-        QApplication::setQuitOnLastWindowClosed(false);
-    }
+    void ensureApplication() { ensureQtApplication(); }
 
     bool anythingShown() const {
         return (panel_ && panel_->isVisible()) || (control_ && control_->isVisible()) ||
@@ -555,7 +525,6 @@ private:
     }
 
     MainThread& mainThread_;
-    std::unique_ptr<QApplication> application_;
     std::unique_ptr<QSystemTrayIcon> tray_;
     std::unique_ptr<QLabel> label_;
     std::unique_ptr<StepPanel> panel_;

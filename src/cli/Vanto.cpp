@@ -26,6 +26,7 @@ int Vanto::main(const Arguments& argumentsWithProgram, RunLoop& mainLoop) {
     auto& platform = engine_.platform();
     bool desktop = (arguments.empty() && platform.processes.bundleIdentifier()) || hasFlag("--window", arguments);
     if (desktop) {
+        if (desktopWindow_) return desktopWindow_(engine_, mainLoop);
         emit(Response::notAvailableYet("the desktop window is"));
         return 1;
     }

@@ -6,6 +6,7 @@
 #include "platform/Platform.h"
 #include "platform/RunLoop.h"
 
+#include <functional>
 #include <iosfwd>
 
 namespace vanto {
@@ -34,6 +35,12 @@ public:
 
     void emit(const Response& response);
 
+    // Opens the desktop window over the program's engine and serves it on the calling
+    // thread (the main thread) until it is closed; answers the exit status. The entry
+    // that links the desktop application gives it; without one the window is missing.
+    using DesktopWindow = std::function<int(Engine& engine, RunLoop& mainLoop)>;
+    void setDesktopWindow(DesktopWindow open) { desktopWindow_ = std::move(open); }
+
 private:
     int controlLoop();
     // After an answer could not be written: stops a running recording, then ends the loop.
@@ -44,6 +51,7 @@ private:
     std::ostream& err_;
     // One engine for the whole control loop, so "stop" finds what "start" began.
     Engine engine_;
+    DesktopWindow desktopWindow_;
 };
 
 } // namespace vanto

@@ -1,8 +1,52 @@
 #include "desk/TakeFlow.h"
 
 #include "base/Text.h"
+#include "capture/Input.h"
 
 namespace vanto::TakeFlow {
+
+namespace {
+
+// STAND-IN until the sheet layer's Placement reading lands: "90", "1:30" or
+// "1:02:03.5", each part after the first below 60; anything else is no time.
+std::optional<double> standInSeconds(const std::string& field) {
+    const auto text = text::trimSpaces(field);
+    if (text.empty()) return std::nullopt;
+    double total = 0;
+    std::size_t parts = 0, start = 0;
+    while (true) {
+        const auto colon = text.find(':', start);
+        const auto part = text.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
+        if (part.empty() || part.find_first_not_of("0123456789.") != std::string::npos) return std::nullopt;
+        double value = 0;
+        try {
+            std::size_t used = 0;
+            value = std::stod(part, &used);
+            if (used != part.size()) return std::nullopt;
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
+        if (parts > 0 && value >= 60) return std::nullopt;
+        total = total * 60 + value;
+        ++parts;
+        if (colon == std::string::npos) break;
+        if (parts == 3) return std::nullopt;
+        start = colon + 1;
+    }
+    return total;
+}
+
+} // namespace
+
+Fields read(const std::string& prompt, const std::string& video, const std::string& time, bool running) {
+    Fields fields;
+    fields.prompt = prompt;
+    fields.video = text::trimSpaces(video); // STAND-IN: Placement's videoID takes the ID out of a link
+    fields.seconds = standInSeconds(time);
+    fields.time = time;
+    fields.running = running;
+    return fields;
+}
 
 Begun begin(const Fields& fields) {
     const auto prompt = text::trimWhitespaceAndNewlines(fields.prompt);
@@ -68,6 +112,11 @@ Alert readyToRecord() {
             "The rehearsal ran the whole flow, so the screen is where its last step left it. Put it back the way the "
             "demo should start, then record.",
             {"Record", "Cancel"}};
+}
+
+double keyboardSpeed(Defaults& defaults) {
+    const auto stored = defaults.get(keyboardSpeedKey);
+    return typingSpeed(stored && stored->is_number() ? std::optional<double>(stored->get<double>()) : std::nullopt);
 }
 
 bool isWebAddress(const std::string& address) {

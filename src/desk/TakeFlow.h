@@ -2,6 +2,7 @@
 
 #include "agent/RunParams.h"
 #include "plan/Step.h"
+#include "platform/Defaults.h"
 
 #include <filesystem>
 #include <mutex>
@@ -52,6 +53,10 @@ struct Fields {
     bool running = false;
 };
 
+// The pane's fields read from their texts: the video's ID from its field, the time's
+// seconds when it reads as a time.
+Fields read(const std::string& prompt, const std::string& video, const std::string& time, bool running);
+
 // A complaint, the take to start, or nothing to do (no prompt, or a take is running).
 using Begun = std::variant<std::monostate, Complaint, Take>;
 Begun begin(const Fields& fields);
@@ -80,6 +85,11 @@ Alert result(const Outcome& outcome);
 inline constexpr const char* forgetButton = "Forget What It Learned";
 // Said where the design's Finder is: the desktop's file manager shows the folder.
 inline constexpr const char* showButton = "Show in Folder";
+
+// The person's keyboard speed in characters a second, as the pane's stepper shows it
+// and the take types: what is stored, rounded into 4...80, 30 when unset.
+inline constexpr const char* keyboardSpeedKey = "vanto.typingSpeed";
+double keyboardSpeed(Defaults& defaults);
 
 // Whether the address can be opened as a web page.
 bool isWebAddress(const std::string& address);

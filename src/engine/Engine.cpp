@@ -166,8 +166,9 @@ std::optional<AXElement> Engine::elementAt(Point point, std::optional<std::int32
     return resolver_.elementAt(point, pid);
 }
 
-AccountStatus Engine::connect(const std::optional<std::string>& token, const std::optional<std::string>& apiBase) {
-    return accounts_.connect(token, apiBase);
+AccountStatus Engine::connect(const std::optional<std::string>& token, const std::optional<std::string>& apiBase,
+                              std::stop_token stop) {
+    return accounts_.connect(token, apiBase, stop);
 }
 
 AccountStatus Engine::disconnect() {

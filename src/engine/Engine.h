@@ -27,6 +27,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -98,7 +99,9 @@ public:
     std::vector<AXElement> find(const AXResolver::FindParams& params);
     std::optional<AXElement> elementAt(Point point, std::optional<std::int32_t> pid);
 
-    AccountStatus connect(const std::optional<std::string>& token, const std::optional<std::string>& apiBase);
+    // Without a token the browser flow runs, until it answers, times out or stop is requested.
+    AccountStatus connect(const std::optional<std::string>& token, const std::optional<std::string>& apiBase,
+                          std::stop_token stop = {});
     AccountStatus disconnect();
     AccountStatus account();
 

@@ -80,6 +80,12 @@ void CorrectionStore::forget(std::string_view app) {
         save(std::move(entries));
 }
 
+void CorrectionStore::forgetEverything() {
+    std::lock_guard lock(mutex_);
+    touched_.clear();
+    save({});
+}
+
 void CorrectionStore::beginRun() {
     std::lock_guard lock(mutex_);
     touched_.clear();

@@ -59,6 +59,8 @@ public:
     void forget(std::string_view app, std::string_view phrase);
     // Every answer of the application.
     void forget(std::string_view app);
+    // Every answer of every application, and nothing counts as touched any more.
+    void forgetEverything();
     // A run begins: nothing is touched yet, and answers meant for one run are dropped.
     void beginRun();
     // Drops every answer looked up or learned since the run began.

@@ -26,11 +26,12 @@ std::vector<std::string> splitLines(const std::string& text) {
 
 class VantoTest : public ::testing::Test {
 protected:
-    Outcome runMain(Arguments arguments, const std::string& input = "") {
+    Outcome runMain(Arguments arguments, const std::string& input = "", Vanto::DesktopWindow window = nullptr) {
         std::istringstream in(input);
         std::ostringstream out, err;
         auto platform = fake.platform();
         Vanto program(platform, in, out, err);
+        if (window) program.setDesktopWindow(std::move(window));
         arguments.insert(arguments.begin(), "/usr/bin/vanto");
         Outcome run;
         run.status = program.main(arguments, fake.mainThread);
@@ -172,6 +173,22 @@ TEST_F(VantoTest, desktopModesAreChosenBeforeAnythingElse) {
     fake.processes.bundleID = "vanto.appimage";
     EXPECT_EQ(runMain({}, "").status, 1);
     EXPECT_EQ(runMain({"--fps", "3"}, "").status, 0);
+}
+
+TEST_F(VantoTest, theDesktopWindowOpensWhereTheDesktopModeIsChosen) {
+    int opened = 0;
+    auto window = [&](Engine&, RunLoop&) {
+        ++opened;
+        return 7;
+    };
+    EXPECT_EQ(runMain({"demo", "--window"}, "", window).status, 7);
+    EXPECT_EQ(runMain({"--screen"}, "", window).status, 0) << "an option alone is the control loop";
+    EXPECT_EQ(runMain({}, "", window).status, 0) << "outside a bundle, no arguments serve the control protocol";
+    fake.processes.bundleID = "vanto.appimage";
+    auto run = runMain({}, "", window);
+    EXPECT_EQ(run.status, 7);
+    EXPECT_TRUE(run.lines.empty());
+    EXPECT_EQ(opened, 2);
 }
 
 TEST_F(VantoTest, handleAnswersPermissionsAndRefusesWhatIsNotBuiltYet) {

@@ -1,6 +1,7 @@
 #include "desk/TakeFlow.h"
 #include "desk/MemoryPane.h"
 #include "desk/PromptHistory.h"
+#include "desk/SettingsPanes.h"
 #include "platform/fake/MemoryDefaults.h"
 
 #include <gtest/gtest.h>
@@ -55,6 +56,30 @@ TEST(TakeFlow, theFieldsAreCheckedBeforeAnythingStarts) {
     EXPECT_TRUE(std::holds_alternative<std::monostate>(begin(fields)));
 }
 
+TEST(TakeFlow, thePaneIsReadIntoFieldsAndTheKeyboardSpeedIsKeptInRange) {
+    using namespace TakeFlow;
+    auto fields = read("demo", "  vid_1 ", " 1:30 ", false);
+    EXPECT_EQ(fields.video, "vid_1");
+    EXPECT_EQ(fields.seconds, 90.0);
+    EXPECT_EQ(read("", "", "2.5:10", false).seconds, 160.0);
+    EXPECT_EQ(read("", "", "1:02:03", false).seconds, 3723.0);
+    EXPECT_EQ(read("", "", "1:75", false).seconds, std::nullopt) << "seconds past 59 are no time";
+    EXPECT_EQ(read("", "", "ten", false).seconds, std::nullopt);
+    EXPECT_EQ(read("", "", "", false).seconds, std::nullopt);
+    // A time that is not one, with a video, asks where the take belongs.
+    EXPECT_EQ(std::get<Complaint>(begin(read("demo", "vid_1", "soon", false))).title,
+              "Say where in that video this take belongs");
+
+    fake::MemoryDefaults defaults;
+    EXPECT_EQ(keyboardSpeed(defaults), 30);
+    defaults.set(keyboardSpeedKey, 100);
+    EXPECT_EQ(keyboardSpeed(defaults), 80);
+    defaults.set(keyboardSpeedKey, 12.4);
+    EXPECT_EQ(keyboardSpeed(defaults), 12);
+    defaults.set(keyboardSpeedKey, "fast");
+    EXPECT_EQ(keyboardSpeed(defaults), 30);
+}
+
 TEST(TakeFlow, theApprovalListsTwelveStepsAndCountsTheRest) {
     std::vector<Step> steps(15, Step::fromJSON({{"action", "click"}, {"target", "Save"}, {"url", "https://x.test"}}));
     steps[0] = Step::fromJSON({{"action", "open"}, {"app", "Chromium"}});
@@ -100,6 +125,38 @@ TEST(MemoryPane, theStatusCountsAnswersAndApplications) {
     entries[CorrectionStore::key("chromium", "back")] = {};
     EXPECT_EQ(MemoryPane::status(entries), "4 things, across 2 apps.");
     EXPECT_EQ(MemoryPane::applications(entries), (std::vector<std::string>{"chromium", "org.shop"}));
+}
+
+TEST(SettingsPanes, permissionRowsAskOnceThenSayWhereAndTheNoteExplainsRestarts) {
+    using namespace PermissionsPane;
+    EXPECT_EQ(askedKey(Permission::accessibility), "asked.accessibility");
+    EXPECT_EQ(askedKey(Permission::screenRecording), "asked.screenRecording");
+    EXPECT_EQ(row(Permission::accessibility, false, false).button, "Grant");
+    EXPECT_EQ(row(Permission::accessibility, false, true).button, "Open Settings");
+    EXPECT_EQ(row(Permission::screenRecording, true, true).button, "Review");
+    EXPECT_EQ(press(false, false), Press::ask);
+    EXPECT_EQ(press(false, true), Press::showWhere) << "a second Grant does not ask again";
+    EXPECT_EQ(press(true, false), Press::showWhere);
+
+    EXPECT_EQ(note(true, true, false), "");
+    EXPECT_NE(note(true, false, false).find("Chromium among them"), std::string::npos);
+    EXPECT_EQ(note(true, true, true), note(true, false, false))
+        << "switched on just now, what was already running still needs a restart";
+}
+
+TEST(SettingsPanes, agentSwitchesFollowTheirKeysAndRecordingWithoutAskingIsOnlySwitchedOffHere) {
+    fake::MemoryDefaults defaults;
+    auto switches = AgentsPane::switches(defaults);
+    ASSERT_EQ(switches.size(), 3u);
+    EXPECT_TRUE(switches[0].on) << "agents may record when not set";
+    EXPECT_TRUE(switches[1].on) << "cloud recordings are accepted when not set";
+    EXPECT_FALSE(switches[2].on);
+    EXPECT_FALSE(switches[2].enabled);
+    defaults.set(AgentsPane::alwaysAllowedKey, true);
+    defaults.set(AgentsPane::agentsMayRecordKey, false);
+    switches = AgentsPane::switches(defaults);
+    EXPECT_FALSE(switches[0].on);
+    EXPECT_TRUE(switches[2].on && switches[2].enabled);
 }
 
 } // namespace

@@ -129,6 +129,16 @@ TEST_F(CorrectionStoreTest, runOnlyAnswersEndWithTheRunAndForgettingTheRunTakesW
     EXPECT_TRUE(run.touchedKeys().empty());
 }
 
+TEST_F(CorrectionStoreTest, forgettingEverythingEmptiesTheStoreAndWhatTheRunTouched) {
+    store.remember("app", "one", answer("A"));
+    store.remember("other", "two", answer("B"));
+    store.forgetEverything();
+    EXPECT_TRUE(store.entries().empty());
+    EXPECT_TRUE(store.touchedKeys().empty());
+    EXPECT_TRUE(stored().empty()) << "saved, so other processes see it";
+    EXPECT_TRUE(reloaded().entries().empty());
+}
+
 TEST_F(CorrectionStoreTest, corruptDataIsEmptyAndReplacedAndAFailedWriteIsSilent) {
     nlohmann::json good = {{"correction", answer("x").toJSON()}, {"lastUsed", 1e9}};
     nlohmann::json half = {{"correction", {{"label", "x"}, {"role", "r"}, {"nth", 2.5}}}, {"lastUsed", 1e9}};

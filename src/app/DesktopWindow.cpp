@@ -1,0 +1,713 @@
+// The desktop window: the prompt pane, the account item, the menu and the settings
+// window, as Qt widgets over one engine. The widgets only show and hand on: what
+// Record checks, what a take runs with and what every dialog says come from the
+// desk layer. Takes run on a thread of their own; their questions come back here.
+
+#include "app/DesktopWindow.h"
+
+#include "agent/Agent.h"
+#include "agent/RunLog.h"
+#include "app/QtApplication.h"
+#include "desk/MemoryPane.h"
+#include "desk/PromptHistory.h"
+#include "desk/SettingsPanes.h"
+#include "desk/TakeFlow.h"
+#include "engine/Engine.h"
+#include "plan/Plan.h"
+#include "platform/RunLoop.h"
+#include "targets/Picker.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QEventLoop>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <atomic>
+#include <cstdlib>
+#include <future>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vanto {
+namespace {
+
+QString qs(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+// Every control carries the name a person (or a test) finds it by through AT-SPI.
+template <class Widget> Widget* named(Widget* widget, const QString& name) {
+    widget->setAccessibleName(name);
+    return widget;
+}
+
+QLabel* wrapped(const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setWordWrap(true);
+    label->setAccessibleName(text);
+    return label;
+}
+
+QLabel* heading(const QString& text, QWidget* parent) {
+    auto* label = wrapped(text, parent);
+    QFont font = label->font();
+    font.setBold(true);
+    label->setFont(font);
+    return label;
+}
+
+// An alert that does not block the main thread: answer gets the index of the button
+// chosen, or -1 when it closed some other way.
+QMessageBox* showAlert(QWidget* parent, const TakeFlow::Alert& alert, QMessageBox::Icon icon,
+                       std::function<void(int)> answer) {
+    auto* box = new QMessageBox(icon, "Vanto", qs(alert.message), QMessageBox::NoButton, parent);
+    box->setAccessibleName(qs(alert.message));
+    box->setInformativeText(qs(alert.informative));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    auto buttons = std::make_shared<std::vector<QAbstractButton*>>();
+    for (std::size_t i = 0; i < alert.buttons.size(); ++i) {
+        const auto& title = alert.buttons[i];
+        const auto role = i == 0                                 ? QMessageBox::AcceptRole
+                          : title == "Cancel" || title == "Done" ? QMessageBox::RejectRole
+                                                                 : QMessageBox::ActionRole;
+        auto* button = box->addButton(qs(title), role);
+        button->setAccessibleName(qs(title));
+        buttons->push_back(button);
+        if (role == QMessageBox::RejectRole) box->setEscapeButton(button);
+    }
+    if (!buttons->empty()) box->setDefaultButton(static_cast<QPushButton*>(buttons->front()));
+    QObject::connect(box, &QMessageBox::finished, box, [box, buttons, answer = std::move(answer)](int) {
+        int chosen = -1;
+        for (std::size_t i = 0; i < buttons->size(); ++i)
+            if ((*buttons)[i] == box->clickedButton()) chosen = static_cast<int>(i);
+        if (answer) answer(chosen);
+    });
+    box->open();
+    return box;
+}
+
+// ---- the settings window ----------------------------------------------------------
+
+class SettingsWindow final : public QWidget {
+public:
+    explicit SettingsWindow(Engine& engine) : QWidget(nullptr, Qt::Window), engine_(engine) {
+        setWindowTitle("Vanto Settings");
+        setAccessibleName("Vanto Settings");
+        resize(620, 460);
+        auto* layout = new QVBoxLayout(this);
+        tabs_ = named(new QTabWidget(this), "Settings panes");
+        layout->addWidget(tabs_);
+        tabs_->addTab(permissionsPane(), "Permissions");
+        tabs_->addTab(memoryPane(), "Memory");
+        tabs_->addTab(agentsPane(), "Agents");
+    }
+
+    void refresh() {
+        refreshPermissions();
+        refreshMemory();
+        refreshAgents();
+    }
+
+    void showPane(int index) {
+        tabs_->setCurrentIndex(index);
+        refresh();
+        show();
+        raise();
+        activateWindow();
+    }
+
+private:
+    struct PermissionRow {
+        Permission permission;
+        QLabel* status = nullptr;
+        QPushButton* button = nullptr;
+    };
+
+    QWidget* permissionsPane() {
+        auto* pane = new QWidget(this);
+        auto* layout = new QVBoxLayout(pane);
+        for (Permission permission : {Permission::screenRecording, Permission::accessibility}) {
+            const auto texts = PermissionsPane::row(permission, false, false);
+            auto* row = new QGridLayout;
+            row->addWidget(heading(qs(texts.title), pane), 0, 0);
+            row->addWidget(wrapped(qs(texts.explanation), pane), 1, 0);
+            PermissionRow entry{permission};
+            entry.status = named(new QLabel(pane), qs(texts.title + " status"));
+            row->addWidget(entry.status, 0, 1, Qt::AlignRight);
+            entry.button = new QPushButton(pane);
+            row->addWidget(entry.button, 1, 1, Qt::AlignRight);
+            row->setColumnStretch(0, 1);
+            layout->addLayout(row);
+            QObject::connect(entry.button, &QPushButton::clicked, this, [this, permission] { pressed(permission); });
+            rows_.push_back(entry);
+        }
+        note_ = named(wrapped("", pane), "Permissions note");
+        layout->addWidget(note_);
+        layout->addStretch(1);
+        return pane;
+    }
+
+    bool granted(Permission permission) {
+        auto& permissions = engine_.platform().permissions;
+        return permission == Permission::screenRecording ? permissions.screenCapturePreflight()
+                                                         : permissions.accessibilityTrusted(false);
+    }
+
+    bool asked(Permission permission) {
+        return engine_.platform().defaults.boolValue(PermissionsPane::askedKey(permission), false);
+    }
+
+    void refreshPermissions() {
+        bool all = true;
+        for (auto& entry : rows_) {
+            const bool on = granted(entry.permission);
+            all = all && on;
+            const auto row = PermissionsPane::row(entry.permission, on, asked(entry.permission));
+            entry.status->setText(qs(row.status));
+            entry.status->setStyleSheet(on ? "color: #34c759; font-weight: 600;" : "color: #ff9500; font-weight: 600;");
+            entry.button->setText(qs(row.button));
+            named(entry.button, qs(row.button + " " + row.title));
+        }
+        const auto note = PermissionsPane::note(granted(Permission::screenRecording),
+                                                granted(Permission::accessibility), switchedOnHere_);
+        note_->setText(qs(note));
+        note_->setAccessibleName(note.empty() ? "Permissions note" : qs(note));
+        note_->setVisible(!note.empty());
+        (void)all;
+    }
+
+    void pressed(Permission permission) {
+        const bool on = granted(permission);
+        if (PermissionsPane::press(on, asked(permission)) == PermissionsPane::Press::showWhere) {
+            showAlert(this, PermissionsPane::where(permission), QMessageBox::Information, nullptr);
+            return;
+        }
+        try {
+            engine_.platform().defaults.set(PermissionsPane::askedKey(permission), true);
+        } catch (const std::exception&) {
+            // Not stored: the next press asks again, which does no harm.
+        }
+        if (permission == Permission::screenRecording) {
+            engine_.platform().permissions.requestScreenCapture();
+        } else {
+            // The same request a prompt run makes: the session's accessibility switch is turned on.
+            switchedOnHere_ = engine_.permissions(true).accessibility;
+        }
+        refreshPermissions();
+    }
+
+    QWidget* memoryPane() {
+        auto* pane = new QWidget(this);
+        auto* layout = new QVBoxLayout(pane);
+        layout->addWidget(heading(MemoryPane::heading, pane));
+        layout->addWidget(wrapped(MemoryPane::explanation, pane));
+        memoryStatus_ = named(new QLabel(pane), "Memory status");
+        layout->addWidget(memoryStatus_);
+        forget_ = named(new QToolButton(pane), MemoryPane::forgetTitle);
+        forget_->setText(MemoryPane::forgetTitle);
+        forget_->setPopupMode(QToolButton::InstantPopup);
+        forgetMenu_ = new QMenu(forget_);
+        forgetMenu_->setAccessibleName(MemoryPane::forgetTitle);
+        forget_->setMenu(forgetMenu_);
+        layout->addWidget(forget_, 0, Qt::AlignLeft);
+        layout->addStretch(1);
+        return pane;
+    }
+
+    void refreshMemory() {
+        auto& store = engine_.corrections();
+        const auto entries = store.entries();
+        memoryStatus_->setText(qs(MemoryPane::status(entries)));
+        memoryStatus_->setAccessibleName(qs(MemoryPane::status(entries)));
+        forgetMenu_->clear();
+        for (const auto& app : MemoryPane::applications(entries)) {
+            auto* item = forgetMenu_->addAction(qs(app));
+            QObject::connect(item, &QAction::triggered, this, [this, app] {
+                engine_.corrections().forget(app);
+                refreshMemory();
+            });
+        }
+        forgetMenu_->addSeparator();
+        auto* everything = forgetMenu_->addAction(MemoryPane::everything);
+        QObject::connect(everything, &QAction::triggered, this, [this] {
+            engine_.corrections().forgetEverything();
+            refreshMemory();
+        });
+    }
+
+    struct AgentSwitch {
+        std::string key;
+        QCheckBox* box = nullptr;
+    };
+
+    QWidget* agentsPane() {
+        auto* pane = new QWidget(this);
+        auto* layout = new QVBoxLayout(pane);
+        const auto switches = AgentsPane::switches(engine_.platform().defaults);
+        auto addSwitch = [&](const AgentsPane::Switch& entry) {
+            auto* box = named(new QCheckBox(qs(entry.heading), pane), qs(entry.heading));
+            layout->addWidget(box);
+            layout->addWidget(wrapped(qs(entry.explanation), pane));
+            const std::string key = entry.key;
+            QObject::connect(box, &QCheckBox::toggled, this, [this, key](bool on) {
+                if (refreshing_) return;
+                try {
+                    engine_.platform().defaults.set(key, on);
+                } catch (const std::exception& error) {
+                    showAlert(this, {"The setting was not saved", error.what(), {"OK"}}, QMessageBox::Warning, nullptr);
+                }
+                refreshAgents();
+            });
+            switches_.push_back({key, box});
+        };
+        addSwitch(switches[0]);
+        // The stage browser is not part of this build: the button says so rather than
+        // pretending to open one.
+        auto* stage = named(new QPushButton(AgentsPane::stageHeading, pane), AgentsPane::stageHeading);
+        stage->setEnabled(false);
+        stage->setToolTip("This build has no stage browser yet.");
+        layout->addWidget(stage, 0, Qt::AlignLeft);
+        layout->addWidget(wrapped(AgentsPane::stageExplanation, pane));
+        addSwitch(switches[1]);
+        addSwitch(switches[2]);
+
+        layout->addSpacing(12);
+        layout->addWidget(wrapped(AgentsPane::invitation, pane));
+        auto* copy = named(new QPushButton("Copy", pane), "Copy");
+        QObject::connect(copy, &QPushButton::clicked, this, [copy] {
+            QApplication::clipboard()->setText(QString::fromUtf8(AgentsPane::copiedText));
+            copy->setText(AgentsPane::copied);
+            copy->setAccessibleName(AgentsPane::copied);
+        });
+        layout->addWidget(copy, 0, Qt::AlignLeft);
+        layout->addStretch(1);
+        return pane;
+    }
+
+    void refreshAgents() {
+        refreshing_ = true;
+        const auto switches = AgentsPane::switches(engine_.platform().defaults);
+        for (const auto& entry : switches)
+            for (auto& shown : switches_)
+                if (shown.key == entry.key) {
+                    shown.box->setChecked(entry.on);
+                    shown.box->setEnabled(entry.enabled);
+                }
+        refreshing_ = false;
+    }
+
+    Engine& engine_;
+    QTabWidget* tabs_ = nullptr;
+    std::vector<PermissionRow> rows_;
+    QLabel* note_ = nullptr;
+    bool switchedOnHere_ = false;
+    QLabel* memoryStatus_ = nullptr;
+    QToolButton* forget_ = nullptr;
+    QMenu* forgetMenu_ = nullptr;
+    std::vector<AgentSwitch> switches_;
+    bool refreshing_ = false;
+};
+
+// ---- the main window ----------------------------------------------------------------
+
+class MainWindow final : public QMainWindow {
+public:
+    MainWindow(Engine& engine, RunLoop& loop) : engine_(engine), loop_(loop), history_(engine.platform().defaults) {
+        setWindowTitle("Vanto");
+        setAccessibleName("Vanto");
+        resize(640, 480);
+        buildMenu();
+        buildAccountItem();
+        buildPromptPane();
+        refreshRecent();
+        refreshAccount();
+    }
+
+    ~MainWindow() override {
+        // A take or a connection still going is called off and waited for, so that
+        // nothing outlives the engine it uses.
+        if (take_.joinable()) {
+            if (stop_) stop_->set();
+            take_.request_stop();
+        }
+        accountTask_.request_stop();
+    }
+
+    // Quitting during a take calls it off first; the window goes once it has ended.
+    void quit() {
+        quitting_ = true;
+        if (!running_) {
+            loop_.quit();
+            return;
+        }
+        if (stop_) stop_->set();
+        take_.request_stop();
+        for (auto& dialog : questions_)
+            if (dialog) dialog->reject();
+    }
+
+protected:
+    void closeEvent(QCloseEvent* event) override {
+        event->accept();
+        quit();
+    }
+
+private:
+    void buildMenu() {
+        auto* menu = menuBar()->addMenu("&Vanto");
+        menu->setAccessibleName("Vanto menu");
+        auto* settings = menu->addAction("Settings\u2026");
+        settings->setShortcut(QKeySequence("Ctrl+,"));
+        QObject::connect(settings, &QAction::triggered, this, [this] { openSettings(0); });
+        menu->addSeparator();
+        auto* quitting = menu->addAction("Quit");
+        quitting->setShortcut(QKeySequence::Quit);
+        QObject::connect(quitting, &QAction::triggered, this, [this] { quit(); });
+    }
+
+    void buildAccountItem() {
+        auto* bar = addToolBar("Account");
+        bar->setAccessibleName("Account bar");
+        bar->setMovable(false);
+        auto* spacer = new QWidget(bar);
+        spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+        bar->addWidget(spacer);
+        account_ = named(new QToolButton(bar), "Account");
+        account_->setPopupMode(QToolButton::InstantPopup);
+        auto* menu = new QMenu(account_);
+        menu->setAccessibleName("Account menu");
+        connectAction_ = menu->addAction("Connect\u2026");
+        disconnectAction_ = menu->addAction("Disconnect");
+        QObject::connect(connectAction_, &QAction::triggered, this, [this] { connectAccount(); });
+        QObject::connect(disconnectAction_, &QAction::triggered, this, [this] { disconnectAccount(); });
+        account_->setMenu(menu);
+        bar->addWidget(account_);
+    }
+
+    void buildPromptPane() {
+        auto* pane = new QWidget(this);
+        auto* layout = new QVBoxLayout(pane);
+
+        auto* promptRow = new QHBoxLayout;
+        promptRow->addWidget(new QLabel("What should the demo show?", pane), 1);
+        recent_ = named(new QToolButton(pane), "Recent prompts");
+        recent_->setText("Recent");
+        recent_->setPopupMode(QToolButton::InstantPopup);
+        recentMenu_ = new QMenu(recent_);
+        recentMenu_->setAccessibleName("Recent prompts menu");
+        recent_->setMenu(recentMenu_);
+        promptRow->addWidget(recent_);
+        layout->addLayout(promptRow);
+
+        prompt_ = named(new QPlainTextEdit(pane), "Prompt");
+        prompt_->setPlaceholderText("A 60-second demo of \u2026");
+        prompt_->setTabChangesFocus(true);
+        layout->addWidget(prompt_, 1);
+
+        auto* form = new QFormLayout;
+        speed_ = named(new QSpinBox(pane), "Keyboard speed");
+        speed_->setRange(4, 80);
+        speed_->setSingleStep(1);
+        speed_->setSuffix(" characters a second");
+        speed_->setValue(static_cast<int>(TakeFlow::keyboardSpeed(engine_.platform().defaults)));
+        form->addRow("Keyboard speed", speed_);
+        video_ = named(new QLineEdit(pane), "Video");
+        video_->setPlaceholderText("A video's ID or link, to add this take to it");
+        form->addRow("Into video", video_);
+        time_ = named(new QLineEdit(pane), "Time");
+        time_->setPlaceholderText("Where in it, like 1:30");
+        form->addRow("At", time_);
+        layout->addLayout(form);
+
+        auto* bottom = new QHBoxLayout;
+        status_ = named(new QLabel(pane), "Status");
+        status_->setWordWrap(true);
+        bottom->addWidget(status_, 1);
+        record_ = named(new QPushButton("Record", pane), "Record");
+        record_->setDefault(true);
+        QObject::connect(record_, &QPushButton::clicked, this, [this] { record(); });
+        bottom->addWidget(record_);
+        layout->addLayout(bottom);
+        setCentralWidget(pane);
+    }
+
+    void refreshRecent() {
+        recentMenu_->clear();
+        const auto prompts = history_.prompts();
+        for (const auto& prompt : prompts) {
+            auto* item = recentMenu_->addAction(qs(prompt));
+            QObject::connect(item, &QAction::triggered, this, [this, prompt] { prompt_->setPlainText(qs(prompt)); });
+        }
+        recent_->setEnabled(!prompts.empty());
+    }
+
+    void setStatus(const std::string& text) {
+        status_->setText(qs(text));
+        status_->setAccessibleDescription(qs(text));
+    }
+
+    // ---- the account item ----
+
+    void showAccount(const AccountStatus& account) {
+        const QString shown = account.connected ? qs(account.email.value_or("Connected")) : "Not connected";
+        account_->setText(shown);
+        account_->setAccessibleDescription(shown);
+        connectAction_->setEnabled(!account.connected);
+        disconnectAction_->setEnabled(account.connected);
+    }
+
+    // The account's questions go to the service, so they are asked off the main thread.
+    void onAccountThread(std::function<AccountStatus(std::stop_token)> work, const QString& busy) {
+        if (accountBusy_) return;
+        accountBusy_ = true;
+        account_->setText(busy);
+        if (accountTask_.joinable()) accountTask_.join();
+        accountTask_ = std::jthread([this, work = std::move(work)](std::stop_token stop) {
+            std::optional<AccountStatus> status;
+            std::string failure;
+            try {
+                status = work(stop);
+            } catch (const std::exception& error) {
+                failure = error.what();
+            }
+            if (stop.stop_requested()) return;
+            loop_.post([this, status, failure] {
+                accountBusy_ = false;
+                if (status) {
+                    showAccount(*status);
+                } else {
+                    showAccount(AccountStatus{});
+                    showAlert(this, {"Vanto could not reach your account", failure, {"OK"}}, QMessageBox::Warning,
+                              nullptr);
+                }
+            });
+        });
+    }
+
+    void refreshAccount() {
+        onAccountThread([this](std::stop_token) { return engine_.account(); }, "Checking\u2026");
+    }
+
+    void connectAccount() {
+        onAccountThread([this](std::stop_token stop) { return engine_.connect(std::nullopt, std::nullopt, stop); },
+                        "Connecting in your browser\u2026");
+    }
+
+    void disconnectAccount() {
+        onAccountThread([this](std::stop_token) { return engine_.disconnect(); }, "Disconnecting\u2026");
+    }
+
+    // ---- a take ----
+
+    void complain(const TakeFlow::Complaint& complaint) {
+        showAlert(this, {complaint.title, complaint.detail, {"OK"}}, QMessageBox::Warning, nullptr);
+    }
+
+    void record() {
+        const auto fields = TakeFlow::read(prompt_->toPlainText().toStdString(), video_->text().toStdString(),
+                                           time_->text().toStdString(), running_);
+        const auto begun = TakeFlow::begin(fields);
+        if (const auto* complaint = std::get_if<TakeFlow::Complaint>(&begun)) return complain(*complaint);
+        if (const auto* take = std::get_if<TakeFlow::Take>(&begun)) start(*take);
+    }
+
+    void start(const TakeFlow::Take& take) {
+        auto& defaults = engine_.platform().defaults;
+        try {
+            history_.remember(take.prompt);
+            defaults.set(TakeFlow::keyboardSpeedKey, speed_->value());
+        } catch (const std::exception& error) {
+            // The take does not depend on either; the person hears of it all the same.
+            std::cerr << "vanto: the window's settings were not saved: " << error.what() << "\n";
+        }
+        refreshRecent();
+        const double speed = TakeFlow::keyboardSpeed(defaults);
+        const auto params =
+            TakeFlow::runParams(take, engine_.defaultOutputURL(), engine_.configStore().load().has_value());
+        running_ = true;
+        setStatus("Starting the take\u2026");
+        auto stop = std::make_shared<StopFlag>();
+        stop_ = stop;
+        if (take_.joinable()) take_.join();
+        take_ =
+            std::jthread([this, params, stop, speed](std::stop_token token) { runTake(params, stop, speed, token); });
+    }
+
+    // On the take's own thread.
+    void runTake(const RunParams& params, const std::shared_ptr<StopFlag>& stop, double speed, std::stop_token token) {
+        Agent::Callbacks callbacks;
+        callbacks.charsPerSecond = speed;
+        callbacks.approve = [this](const std::vector<Step>& steps, const std::string& question) {
+            return ask(TakeFlow::approval(steps, question), false) == 0;
+        };
+        callbacks.readyToRecord = [this] { return ask(TakeFlow::readyToRecord(), true) == 0; };
+        callbacks.stopped = [stop] { return stop->isSet(); };
+        ProgressLog log(std::cerr, [this](const std::string& line) { loop_.post([this, line] { setStatus(line); }); });
+        callbacks.ask = [this, log, token](const std::string& question, std::int32_t pid) {
+            auto& platform = engine_.platform();
+            Picker picker(
+                {platform.mainThread, platform.clock, platform.ui, platform.keys, platform.pointer, engine_.resolver()},
+                {log, log});
+            return picker.ask(question, pid, token);
+        };
+        Agent agent = engine_.makeAgent(log, std::move(callbacks));
+        TakeFlow::Outcome outcome;
+        outcome.path = params.output.string();
+        try {
+            const auto report = agent.run(params, token);
+            outcome.uploadURL = report.uploadURL;
+            if (!report.path.empty()) outcome.path = report.path;
+        } catch (const PlanError& error) {
+            outcome.error = error.what();
+            outcome.plannerAsked = true;
+        } catch (const std::exception& error) {
+            outcome.error = error.what();
+        }
+        outcome.learned = !engine_.corrections().touchedKeys().empty();
+        loop_.post([this, outcome] { finished(outcome); });
+    }
+
+    // Asks on the main thread and waits here for the answer: the index of the button.
+    // With goAhead, the window comes forward first and goes away on the first answer.
+    int ask(const TakeFlow::Alert& alert, bool goAhead) {
+        auto answer = std::make_shared<std::promise<int>>();
+        auto chosen = answer->get_future();
+        loop_.post([this, alert, goAhead, answer] {
+            if (quitting_) {
+                answer->set_value(-1);
+                return;
+            }
+            engine_.hud().suspendStopping(TakeFlow::answerTheQuestion);
+            if (goAhead) {
+                show();
+                raise();
+                activateWindow();
+            }
+            auto* box = showAlert(this, alert, QMessageBox::Question, [this, goAhead, answer](int index) {
+                if (goAhead && index == 0) hide();
+                engine_.hud().resumeStopping();
+                answer->set_value(index);
+            });
+            questions_.emplace_back(box);
+        });
+        try {
+            return chosen.get();
+        } catch (const std::future_error&) {
+            return -1; // the window closed before it could ask
+        }
+    }
+
+    void finished(const TakeFlow::Outcome& outcome) {
+        running_ = false;
+        if (take_.joinable()) take_.join();
+        questions_.clear();
+        if (quitting_) {
+            loop_.quit();
+            return;
+        }
+        setStatus(outcome.error ? "The last take stopped." : "The last take is recorded.");
+        show();
+        raise();
+        const auto alert = TakeFlow::result(outcome);
+        showAlert(this, alert, outcome.error ? QMessageBox::Warning : QMessageBox::Information,
+                  [this, alert, outcome](int index) {
+                      if (index < 0) return;
+                      const auto& button = alert.buttons[static_cast<std::size_t>(index)];
+                      if (button == "Open" && outcome.uploadURL)
+                          QDesktopServices::openUrl(QUrl(qs(*outcome.uploadURL)));
+                      else if (button == TakeFlow::showButton)
+                          QDesktopServices::openUrl(
+                              QUrl::fromLocalFile(qs(std::filesystem::path(outcome.path).parent_path().string())));
+                      else if (button == TakeFlow::forgetButton)
+                          engine_.corrections().forgetThisRun();
+                  });
+    }
+
+    void openSettings(int pane) {
+        if (!settings_) settings_ = std::make_unique<SettingsWindow>(engine_);
+        settings_->showPane(pane);
+    }
+
+    Engine& engine_;
+    RunLoop& loop_;
+    PromptHistory history_;
+    QPlainTextEdit* prompt_ = nullptr; // children of the window, as Qt owns them
+    QToolButton* recent_ = nullptr;
+    QMenu* recentMenu_ = nullptr;
+    QSpinBox* speed_ = nullptr;
+    QLineEdit* video_ = nullptr;
+    QLineEdit* time_ = nullptr;
+    QPushButton* record_ = nullptr;
+    QLabel* status_ = nullptr;
+    QToolButton* account_ = nullptr;
+    QAction* connectAction_ = nullptr;
+    QAction* disconnectAction_ = nullptr;
+    std::unique_ptr<SettingsWindow> settings_;
+    std::vector<QPointer<QMessageBox>> questions_;
+    std::shared_ptr<StopFlag> stop_;
+    bool running_ = false;
+    bool quitting_ = false;
+    bool accountBusy_ = false;
+    // Last: they end (and are waited for) before anything they use.
+    std::jthread accountTask_;
+    std::jthread take_;
+};
+
+// Hands Qt its events in slices between the run loop's own tasks, for as long as the
+// window is up; the engine's main-thread work (the panels, the picker) runs between.
+void pump(RunLoop& loop, const std::shared_ptr<std::atomic<bool>>& open) {
+    if (!*open) return;
+    QEventLoop slice;
+    QTimer::singleShot(30, &slice, &QEventLoop::quit);
+    slice.exec();
+    loop.post([&loop, open] { pump(loop, open); });
+}
+
+} // namespace
+
+int runDesktopWindow(Engine& engine, RunLoop& mainLoop) {
+    if (const char* display = std::getenv("DISPLAY"); !display || !*display) {
+        std::cerr << "vanto: the desktop window needs a display, and DISPLAY is not set\n";
+        return 1;
+    }
+    std::unique_ptr<MainWindow> window;
+    auto open = std::make_shared<std::atomic<bool>>(true);
+    mainLoop.post([&] {
+        ensureQtApplication();
+        window = std::make_unique<MainWindow>(engine, mainLoop);
+        window->show();
+        pump(mainLoop, open);
+    });
+    mainLoop.park();
+    *open = false;
+    window.reset();
+    return 0;
+}
+
+} // namespace vanto

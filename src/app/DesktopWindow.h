@@ -1,0 +1,13 @@
+#pragma once
+
+namespace vanto {
+
+class Engine;
+class RunLoop;
+
+// Opens the desktop window over the engine and serves it, with the engine's own
+// main-thread work, on the calling thread until the person quits. Answers the exit
+// status: 0, or 1 when there is no display to open it on.
+int runDesktopWindow(Engine& engine, RunLoop& mainLoop);
+
+} // namespace vanto
