@@ -1,10 +1,12 @@
 #pragma once
 
+#include "base/Random.h"
 #include "platform/Accessibility.h"
 #include "platform/Capture.h"
 #include "platform/Clock.h"
 #include "platform/Defaults.h"
 #include "platform/EventSink.h"
+#include "platform/ExtendedAttributes.h"
 #include "platform/Http.h"
 #include "platform/Listener.h"
 #include "platform/MainThread.h"
@@ -12,7 +14,6 @@
 #include "platform/Permissions.h"
 #include "platform/Pointer.h"
 #include "platform/Processes.h"
-#include "base/Random.h"
 #include "platform/Ui.h"
 #include "platform/WindowServer.h"
 #include "platform/Workspace.h"
@@ -39,6 +40,7 @@ struct Platform {
     LoopbackNetwork& network;
     Workspace& workspace;
     Defaults& defaults;
+    ExtendedAttributes& extendedAttributes;
 };
 
 } // namespace vanto

@@ -272,8 +272,9 @@ FakePlatform::~FakePlatform() {
 }
 
 Platform FakePlatform::platform() {
-    return Platform{clock, random,        mainThread, windows, processes, permissions, pointer,   paths,   events,
-                    keys,  accessibility, capture,    ui,      http,      network,     workspace, defaults};
+    return Platform{clock,   random, mainThread, windows,   processes,     permissions,
+                    pointer, paths,  events,     keys,      accessibility, capture,
+                    ui,      http,   network,    workspace, defaults,      extendedAttributes};
 }
 
 } // namespace vanto::fake

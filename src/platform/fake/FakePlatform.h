@@ -5,6 +5,7 @@
 #include "platform/RunLoop.h"
 #include "platform/fake/FakeAccessibility.h"
 #include "platform/fake/FakeCapture.h"
+#include "platform/fake/FakeExtendedAttributes.h"
 #include "platform/fake/FakeWorkspace.h"
 #include "platform/fake/MemoryDefaults.h"
 #include "platform/fake/QuietNetwork.h"
@@ -237,6 +238,7 @@ public:
     QuietNetwork network;
     FakeWorkspace workspace;
     MemoryDefaults defaults;
+    FakeExtendedAttributes extendedAttributes;
 
 private:
     std::filesystem::path root_;

@@ -4,6 +4,7 @@
 #include "platform/linux/AtspiAccessibility.h"
 #include "platform/linux/CurlHttp.h"
 #include "platform/linux/LinuxEventSink.h"
+#include "platform/linux/LinuxExtendedAttributes.h"
 #include "platform/linux/LinuxKeyListener.h"
 #include "platform/linux/LinuxPaths.h"
 #include "platform/linux/LinuxPermissions.h"
@@ -58,6 +59,7 @@ struct LinuxPlatform::Parts {
     PosixLoopbackNetwork network;
     LinuxWorkspace workspace;
     JsonFileDefaults defaults{paths.configDir() / JsonFileDefaults::fileName};
+    LinuxExtendedAttributes extendedAttributes;
 };
 
 LinuxPlatform::LinuxPlatform() : parts_(std::make_unique<Parts>()) {}
@@ -68,7 +70,7 @@ Platform LinuxPlatform::platform() {
     Parts& p = *parts_;
     return Platform{p.clock,   p.random, p.runLoop, p.windows,   p.processes,     p.permissions,
                     p.pointer, p.paths,  p.events,  p.keys,      p.accessibility, p.capture,
-                    *p.ui,     p.http,   p.network, p.workspace, p.defaults};
+                    *p.ui,     p.http,   p.network, p.workspace, p.defaults,      p.extendedAttributes};
 }
 
 void LinuxPlatform::usePanels(Ui& ui) {
