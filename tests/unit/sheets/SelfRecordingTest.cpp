@@ -4,76 +4,47 @@
 
 #include <gtest/gtest.h>
 
-#include <vector>
-
 namespace vanto {
 namespace {
 
 using Place = std::optional<DemoProgress::Place>;
 
-DemoSheet takeHoldTake() {
-    return DemoSheet::decode(R"({"title": "T", "unattended": true, "scenes": [
-        {"name": "A", "prompt": "a"}, {"kind": "hold", "name": "H"}, {"name": "B", "prompt": "b"}]})");
-}
-
-TEST(SelfRecording, recordsEachTakeWhereTheLastEndedUntilOneFails) {
+TEST(SelfRecording, recordsEachTakeWhereTheLastEndedUntilNoneIsLeftOrOneFails) {
     fake::FakePlatform desktop;
-    auto sheet = takeHoldTake();
-    auto report = SheetReport::forSheet(sheet, 0, desktop.random);
-    DemoProgress progress(sheet);
-    std::vector<std::pair<std::size_t, Place>> asked;
-    std::vector<SheetReport::State> saved;
-    auto save = [&](const SheetReport& r) { saved.push_back(r.state); };
+    const auto sheet = DemoSheet::decode(R"({"title": "T", "scenes": [
+        {"name": "A", "prompt": "a"}, {"kind": "hold", "name": "H"}, {"name": "B", "prompt": "b"}]})");
+    std::vector<Place> places;
+    int saves = 0;
+    auto save = [&](const SheetReport&) { ++saves; };
+    auto recordAll = [&](const TakeResult& result) {
+        auto report = SheetReport::forSheet(sheet, 0, desktop.random);
+        DemoProgress progress(sheet);
+        places.clear();
+        recordOneAfterAnother(
+            report, progress,
+            [&](std::size_t, const Place& at) {
+                places.push_back(at);
+                return result;
+            },
+            save);
+        return report;
+    };
 
-    recordOneAfterAnother(
-        report, progress,
-        [&](std::size_t scene, const Place& place) {
-            asked.emplace_back(scene, place);
-            TakeRun run;
-            run.uploadID = "U" + std::to_string(scene);
-            run.duration = 7.5;
-            if (place) {
-                run.insertedInto = place->videoID;
-                run.insertedAtMs = static_cast<std::int64_t>(place->atSeconds * 1000);
-            }
-            return TakeResult{run, true};
-        },
-        save);
-    ASSERT_EQ(asked.size(), 2u);
-    EXPECT_EQ(asked[0], std::make_pair(std::size_t{0}, Place{}));
-    EXPECT_EQ(asked[1], std::make_pair(std::size_t{2}, Place{DemoProgress::Place{"U0", 7.5}}));
-    EXPECT_EQ(report.state, SheetReport::State::done);
-    EXPECT_EQ(report.videoID, "U0");
-    EXPECT_EQ(report.takes[1].atMs, 7500);
-    EXPECT_EQ(saved.size(), 4u);
+    TakeRun run;
+    run.uploadID = "V1";
+    run.duration = 7.5;
+    auto done = recordAll({run, true});
+    EXPECT_EQ(done.state, SheetReport::State::done);
+    EXPECT_EQ(places, (std::vector<Place>{std::nullopt, DemoProgress::Place{"V1", 7.5}}));
+    EXPECT_EQ(saves, 4);
 
-    // A failed take ends the run; the takes after it stay pending.
-    auto failing = SheetReport::forSheet(sheet, 0, desktop.random);
-    DemoProgress fresh(sheet);
-    int takes = 0;
-    recordOneAfterAnother(
-        failing, fresh,
-        [&](std::size_t, const Place&) {
-            ++takes;
-            return TakeResult{TakeFailure{"stopped"}, false};
-        },
-        save);
-    EXPECT_EQ(takes, 1);
-    EXPECT_EQ(failing.state, SheetReport::State::failed);
-    EXPECT_EQ(failing.takes[1].state, SheetReport::Take::State::pending);
+    auto failed = recordAll({TakeFailure{"stopped"}, false});
+    EXPECT_EQ(places.size(), 1u);
+    EXPECT_EQ(failed.takes[1].state, SheetReport::Take::State::pending);
 
-    // A take that landed without any video is not recorded again.
-    auto videoless = SheetReport::forSheet(sheet, 0, desktop.random);
-    DemoProgress still(sheet);
-    takes = 0;
-    recordOneAfterAnother(
-        videoless, still,
-        [&](std::size_t, const Place&) {
-            ++takes;
-            return TakeResult{TakeRun{}, true};
-        },
-        save);
-    EXPECT_EQ(takes, 2);
+    // Landed without any video: each take is still recorded once, not again and again.
+    auto videoless = recordAll({TakeRun{}, true});
+    EXPECT_EQ(places.size(), 2u);
     EXPECT_EQ(videoless.state, SheetReport::State::done);
 }
 
