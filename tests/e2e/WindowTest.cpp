@@ -1,0 +1,300 @@
+// The desktop window of the real binary on the headless desktop, found and read through
+// AT-SPI by the names its controls carry and driven with real input through a second
+// vanto's control protocol: a complaint about the pane's fields, the settings panes,
+// and a take typed into the pane and recorded against the devservice with its plan
+// dialog, go-ahead and result answered. Screenshots of the window, the dialogs and each
+// settings pane are written into the build folder's screenshots/ for a person to look at.
+
+#include "DevService.h"
+#include "Harness.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <sys/stat.h>
+
+#include <atspi/atspi.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vanto::e2e {
+namespace {
+
+namespace fs = std::filesystem;
+using test::DevService;
+
+fs::path screenshots() {
+    const auto folder = fs::path(vantoBinary()).parent_path() / "screenshots";
+    fs::create_directories(folder);
+    return folder;
+}
+
+// The window's picture as the display shows it, into the build folder.
+void screenshot(std::uint64_t windowID, const std::string& name) {
+    const auto geometry = xwininfo(windowID);
+    ASSERT_TRUE(geometry) << "no geometry for " << name;
+    const auto file = screenshots() / (name + ".png");
+    const char* display = std::getenv("DISPLAY");
+    auto grabbed = runCommand(
+        {"ffmpeg", "-loglevel", "error", "-y", "-f", "x11grab", "-video_size",
+         std::to_string(geometry->width) + "x" + std::to_string(geometry->height), "-i",
+         std::string(display ? display : ":0") + "+" + std::to_string(geometry->x) + "," + std::to_string(geometry->y),
+         "-frames:v", "1", file.string()},
+        20s);
+    ASSERT_TRUE(grabbed && grabbed->status == exitedWith(0)) << (grabbed ? grabbed->output : "ffmpeg did not end");
+    EXPECT_GT(fs::file_size(file), 1000u) << file;
+}
+
+// One element of the window as AT-SPI shows it.
+struct Node {
+    std::string role;
+    std::string name;
+    std::string description;
+    Geometry frame;
+};
+
+// The window's elements as AT-SPI gives them, read by this test itself through
+// libatspi, as an assistive technology would.
+class Tree {
+public:
+    explicit Tree(pid_t pid) : pid_(pid) { atspi_init(); }
+
+    // Every showing element of the program's application, in document order.
+    std::vector<Node> read() {
+        std::vector<Node> nodes;
+        AtspiAccessible* desktop = atspi_get_desktop(0);
+        const int apps = atspi_accessible_get_child_count(desktop, nullptr);
+        for (int i = 0; i < apps; ++i) {
+            AtspiAccessible* app = atspi_accessible_get_child_at_index(desktop, i, nullptr);
+            if (!app) continue;
+            if (static_cast<pid_t>(atspi_accessible_get_process_id(app, nullptr)) == pid_) walk(app, nodes, 0);
+            g_object_unref(app);
+        }
+        g_object_unref(desktop);
+        return nodes;
+    }
+
+    // The first showing element with this name (or description), once it is there;
+    // with after, the first one that follows an element named so (a dialog's button
+    // rather than the window's button of the same name).
+    std::optional<Node> waitFor(const std::string& name, Duration timeout = 20s, const std::string& after = "") {
+        std::optional<Node> found;
+        e2e::waitFor(
+            [&] {
+                bool past = after.empty();
+                for (auto& node : read()) {
+                    if (!past) {
+                        past = node.name == after || node.description == after;
+                        continue;
+                    }
+                    if (node.name == name || node.description == name) {
+                        found = node;
+                        return true;
+                    }
+                }
+                return false;
+            },
+            timeout, 200ms);
+        return found;
+    }
+
+    bool gone(const std::string& name, Duration timeout = 10s) {
+        return e2e::waitFor(
+            [&] {
+                for (auto& node : read())
+                    if (node.name == name || node.description == name) return false;
+                return true;
+            },
+            timeout, 200ms);
+    }
+
+    std::string dump() {
+        std::string out;
+        for (const auto& node : read()) out += node.role + " \"" + node.name + "\" \"" + node.description + "\"\n";
+        return out;
+    }
+
+private:
+    static std::string text(gchar* owned) {
+        std::string out = owned ? owned : "";
+        g_free(owned);
+        return out;
+    }
+
+    void walk(AtspiAccessible* element, std::vector<Node>& nodes, int depth) {
+        if (depth > 40) return;
+        AtspiStateSet* states = atspi_accessible_get_state_set(element);
+        const bool showing = states && atspi_state_set_contains(states, ATSPI_STATE_SHOWING);
+        if (states) g_object_unref(states);
+        if (depth > 0 && !showing) return;
+        Node node;
+        node.role = text(atspi_accessible_get_role_name(element, nullptr));
+        node.name = text(atspi_accessible_get_name(element, nullptr));
+        node.description = text(atspi_accessible_get_description(element, nullptr));
+        if (AtspiComponent* component = atspi_accessible_get_component_iface(element)) {
+            if (AtspiRect* rect = atspi_component_get_extents(component, ATSPI_COORD_TYPE_SCREEN, nullptr)) {
+                node.frame = {rect->x, rect->y, rect->width, rect->height};
+                g_free(rect);
+            }
+            g_object_unref(component);
+        }
+        if (depth > 0) nodes.push_back(node);
+        const int children = atspi_accessible_get_child_count(element, nullptr);
+        for (int i = 0; i < children; ++i) {
+            AtspiAccessible* child = atspi_accessible_get_child_at_index(element, i, nullptr);
+            if (!child) continue;
+            walk(child, nodes, depth + 1);
+            g_object_unref(child);
+        }
+    }
+
+    pid_t pid_;
+};
+
+Json centre(const Node& node) {
+    return {{"x", node.frame.x + node.frame.width / 2}, {"y", node.frame.y + node.frame.height / 2}};
+}
+
+// A home of its own, and the window in it; a second vanto types and clicks.
+class Window : public testing::Test {
+protected:
+    Window() {
+        ::setenv("HOME", home().c_str(), 1);
+        for (const char* name : {"VANTO_CONFIG", "VANTO_API_BASE", "XDG_STATE_HOME", "XDG_CONFIG_HOME"})
+            ::unsetenv(name);
+        fs::create_directories(configFolder());
+        ::chmod(configFolder().c_str(), 0700);
+    }
+
+    fs::path home() const { return folder.path() / "home"; }
+    fs::path configFolder() const { return home() / ".config" / "vanto"; }
+
+    void open() {
+        window.emplace(std::vector<std::string>{vantoBinary(), "--window"});
+        windowID = waitForWindow(hands, "Vanto");
+        ASSERT_NE(windowID, 0u) << "the window did not come up";
+        tree.emplace(window->pid());
+        ASSERT_TRUE(tree->waitFor("Record")) << "the window's controls are not on the accessibility bus:\n"
+                                             << tree->dump();
+    }
+
+    void press(const std::string& name, const std::string& after = "") {
+        auto node = tree->waitFor(name, 20s, after);
+        ASSERT_TRUE(node) << "no \"" << name << "\" in the window";
+        auto answer = hands.ask(Json{{"cmd", "click"}, {"to", centre(*node)}});
+        ASSERT_EQ(answer.value("ok", false), true) << answer.dump();
+    }
+
+    void typeInto(const std::string& name, const std::string& text) {
+        press(name);
+        auto answer = hands.ask(Json{{"cmd", "type"}, {"text", text}, {"charsPerSecond", 40}});
+        ASSERT_EQ(answer.value("ok", false), true) << answer.dump();
+    }
+
+    void keys(const std::vector<std::string>& chord) {
+        auto answer = hands.ask(Json{{"cmd", "key"}, {"keys", chord}});
+        ASSERT_EQ(answer.value("ok", false), true) << answer.dump();
+    }
+
+    TempDir folder{"vanto-e2e-window"};
+    VantoSession hands;
+    std::optional<Child> window;
+    std::uint64_t windowID = 0;
+    std::optional<Tree> tree;
+};
+
+TEST_F(Window, ComplainsAboutATimeWithoutAVideoAndShowsItsSettingsPanes) {
+    open();
+    if (HasFatalFailure()) return;
+    screenshot(windowID, "window-main");
+
+    typeInto("Prompt", "show the cart");
+    typeInto("Time", "1:30");
+    press("Record");
+    ASSERT_TRUE(tree->waitFor("There is no video to put this take in")) << "no complaint";
+    EXPECT_TRUE(tree->waitFor("Add the video's ID or link, or clear the time to record a take of its own."));
+    screenshot(waitForWindow(hands, "Vanto"), "window-complaint");
+    press("OK", "There is no video to put this take in");
+    EXPECT_TRUE(tree->gone("There is no video to put this take in"));
+
+    // The settings: each pane by its tab.
+    keys({"ctrl+,"});
+    const auto settings = waitForWindow(hands, "Vanto Settings");
+    ASSERT_NE(settings, 0u) << "the settings window did not come up";
+    EXPECT_TRUE(tree->waitFor("Screen Recording status"));
+    EXPECT_TRUE(tree->waitFor("Review Screen Recording")) << "the display can be captured, so it is granted";
+    EXPECT_TRUE(tree->waitFor("Review Accessibility")) << "the headless desktop has accessibility on";
+    screenshot(settings, "settings-permissions");
+    press("Memory");
+    EXPECT_TRUE(tree->waitFor("Nothing yet."));
+    screenshot(settings, "settings-memory");
+    press("Agents");
+    EXPECT_TRUE(tree->waitFor("Let agents record"));
+    screenshot(settings, "settings-agents");
+
+    // Quit from the window's menu shortcut ends the program cleanly.
+    activateWindow(windowID);
+    press("Prompt");
+    keys({"ctrl+q"});
+    EXPECT_EQ(window->wait(20s), exitedWith(0));
+}
+
+// A take typed into the pane, planned by the devservice for a page in Chromium, and
+// answered through its three dialogs.
+TEST_F(Window, RecordsATakeTypedIntoThePaneAndAnswersItsDialogs) {
+    DevService service;
+    const auto token = service.addAccount("ada@example.test", "Ada Lovelace");
+    std::ofstream(configFolder() / "config.json") << Json{{"token", token}, {"apiBase", service.base()}}.dump();
+    const std::string prompt = "press begin on the page";
+    const std::string page = "file://" + (fs::path(VANTO_SOURCE_DIR) / "tests/e2e/pages/promptrun.html").string();
+    const Json steps = {{{"action", "navigate"}, {"url", page}},
+                        {{"action", "click"}, {"target", "Begin"}, {"role", "button"}}};
+    auto stored = service.call("POST", "/__plans", Json{{"prompt", prompt}, {"plan", {{"steps", steps}}}}.dump(),
+                               {{"Content-Type", "application/json"}});
+    ASSERT_EQ(stored.status, 201) << stored.body;
+
+    auto chromium = startChromium("about:blank", 0, 0, 1440, 900);
+    ASSERT_TRUE(waitForWindowOf(hands, chromium->pid(), "about:blank")) << "Chromium's window did not come up";
+    open();
+    if (HasFatalFailure()) return;
+    EXPECT_TRUE(tree->waitFor("ada@example.test")) << "the account item names the linked account";
+    activateWindow(windowID);
+    typeInto("Prompt", prompt);
+    press("Record");
+
+    ASSERT_TRUE(tree->waitFor("Run this plan?", 60s)) << "no plan to approve";
+    EXPECT_TRUE(tree->waitFor("1. navigate " + page +
+                              "\n2. click Begin\n\nEvery step runs twice: once rehearsing, "
+                              "once on the take."));
+    screenshot(waitForWindow(hands, "Vanto"), "window-approve");
+    press("Run", "Run this plan?");
+
+    ASSERT_TRUE(tree->waitFor("Ready to record?", 120s)) << "no go-ahead question";
+    screenshot(waitForWindow(hands, "Vanto"), "window-ready");
+    press("Record", "Ready to record?");
+
+    auto result = tree->waitFor("Recorded and uploaded", 180s);
+    ASSERT_TRUE(result) << "no result dialog";
+    screenshot(waitForWindow(hands, "Vanto"), "window-result");
+    // The dialog names the uploaded take's address; the service holds that video.
+    std::string address;
+    for (const auto& node : tree->read())
+        for (const auto* text : {&node.name, &node.description})
+            if (text->starts_with(service.base() + "/videos/")) address = *text;
+    ASSERT_FALSE(address.empty()) << "the result does not name the take's address";
+    const auto video = service.call("GET", "/api/video/" + address.substr(address.rfind('/') + 1), "",
+                                    {{"Authorization", "Bearer " + token}});
+    EXPECT_EQ(video.status, 200) << video.body;
+    press("Done", "Recorded and uploaded");
+    EXPECT_TRUE(tree->gone("Recorded and uploaded"));
+    EXPECT_EQ(titleOf(hands, chromium->pid()).value_or("").rfind("seen load=1 begin=1", 0), 0u)
+        << "the page saw the take's click once after the reset";
+}
+
+} // namespace
+} // namespace vanto::e2e
