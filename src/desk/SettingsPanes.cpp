@@ -59,7 +59,7 @@ std::vector<Switch> switches(Defaults& defaults) {
         {agentsMayRecordKey, "Let agents record",
          "A demo sheet that asks to is recorded take after take, without anybody pressing Record or approving its "
          "steps. With this on, anything running on this computer can start a recording.",
-         defaults.boolValue(agentsMayRecordKey, true), true},
+         AgentRecording::isAllowed(defaults), true},
         {acceptCloudKey, "Accept recordings from assistants",
          "ChatGPT, Claude and other assistants connected to your Vanto account can ask this computer to record a demo. "
          "Vanto asks you before each one and records in the stage browser, on public web pages only.",

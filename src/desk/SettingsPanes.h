@@ -2,6 +2,7 @@
 
 #include "desk/TakeFlow.h"
 #include "platform/Defaults.h"
+#include "sheets/AgentRecording.h"
 
 #include <string>
 #include <vector>
@@ -41,7 +42,7 @@ std::string note(bool screenGranted, bool accessibilityGranted, bool switchedOnH
 
 namespace AgentsPane {
 
-inline constexpr const char* agentsMayRecordKey = "agentsMayRecord";
+inline constexpr const char* agentsMayRecordKey = AgentRecording::defaultsKey;
 inline constexpr const char* acceptCloudKey = "acceptCloudRecordings";
 inline constexpr const char* alwaysAllowedKey = "cloudRecordingsAlwaysAllowed";
 

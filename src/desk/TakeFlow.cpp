@@ -2,47 +2,15 @@
 
 #include "base/Text.h"
 #include "capture/Input.h"
+#include "sheets/Placement.h"
 
 namespace vanto::TakeFlow {
-
-namespace {
-
-// STAND-IN until the sheet layer's Placement reading lands: "90", "1:30" or
-// "1:02:03.5", each part after the first below 60; anything else is no time.
-std::optional<double> standInSeconds(const std::string& field) {
-    const auto text = text::trimSpaces(field);
-    if (text.empty()) return std::nullopt;
-    double total = 0;
-    std::size_t parts = 0, start = 0;
-    while (true) {
-        const auto colon = text.find(':', start);
-        const auto part = text.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
-        if (part.empty() || part.find_first_not_of("0123456789.") != std::string::npos) return std::nullopt;
-        double value = 0;
-        try {
-            std::size_t used = 0;
-            value = std::stod(part, &used);
-            if (used != part.size()) return std::nullopt;
-        } catch (const std::exception&) {
-            return std::nullopt;
-        }
-        if (parts > 0 && value >= 60) return std::nullopt;
-        total = total * 60 + value;
-        ++parts;
-        if (colon == std::string::npos) break;
-        if (parts == 3) return std::nullopt;
-        start = colon + 1;
-    }
-    return total;
-}
-
-} // namespace
 
 Fields read(const std::string& prompt, const std::string& video, const std::string& time, bool running) {
     Fields fields;
     fields.prompt = prompt;
-    fields.video = text::trimSpaces(video); // STAND-IN: Placement's videoID takes the ID out of a link
-    fields.seconds = standInSeconds(time);
+    fields.video = Placement::videoID(video);
+    fields.seconds = Placement::seconds(time);
     fields.time = time;
     fields.running = running;
     return fields;

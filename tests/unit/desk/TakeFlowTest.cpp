@@ -58,8 +58,8 @@ TEST(TakeFlow, theFieldsAreCheckedBeforeAnythingStarts) {
 
 TEST(TakeFlow, thePaneIsReadIntoFieldsAndTheKeyboardSpeedIsKeptInRange) {
     using namespace TakeFlow;
-    auto fields = read("demo", "  vid_1 ", " 1:30 ", false);
-    EXPECT_EQ(fields.video, "vid_1");
+    auto fields = read("demo", " https://app.test/videos/vid_1/ ", " 1:30 ", false);
+    EXPECT_EQ(fields.video, "vid_1") << "a link is read as its video's ID";
     EXPECT_EQ(fields.seconds, 90.0);
     EXPECT_EQ(read("", "", "2.5:10", false).seconds, 160.0);
     EXPECT_EQ(read("", "", "1:02:03", false).seconds, 3723.0);
