@@ -7,6 +7,9 @@
 
 #include "DevService.h"
 #include "Harness.h"
+#include "platform/Clock.h"
+#include "platform/JsonFileDefaults.h"
+#include "targets/CorrectionStore.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -242,6 +245,36 @@ TEST_F(Window, ComplainsAboutATimeWithoutAVideoAndShowsItsSettingsPanes) {
     press("Prompt");
     keys({"ctrl+q"});
     EXPECT_EQ(window->wait(20s), exitedWith(0));
+}
+
+// Answers remembered by earlier runs, and the memory pane forgetting one application's.
+TEST_F(Window, TheMemoryPaneForgetsOneApplicationsAnswers) {
+    {
+        JsonFileDefaults defaults(configFolder() / JsonFileDefaults::fileName);
+        SystemClock clock;
+        CorrectionStore store(defaults, clock);
+        auto button = [](std::string label) {
+            return Correction{std::move(label), "AXButton", "", {}, {}, {}, {}, false};
+        };
+        store.remember("org.shop", "Save", button("Save"));
+        store.remember("org.shop", "Cart", button("Cart"));
+        store.remember("chromium", "Back", button("Back"));
+    }
+    open();
+    if (HasFatalFailure()) return;
+    keys({"ctrl+,"});
+    const auto settings = waitForWindow(hands, "Vanto Settings");
+    ASSERT_NE(settings, 0u) << "the settings window did not come up";
+    press("Memory");
+    ASSERT_TRUE(tree->waitFor("3 things, across 2 apps."));
+    press("Forget\u2026");
+    // Qt does not put a button's pop-up menu on the accessibility bus: its items
+    // (chromium, org.shop, then Everything) are chosen from the keyboard.
+    keys({"down", "down", "return"});
+    EXPECT_TRUE(tree->waitFor("1 thing, across 1 app.")) << tree->dump();
+    screenshot(settings, "settings-memory-forgot");
+    JsonFileDefaults stored(configFolder() / JsonFileDefaults::fileName);
+    EXPECT_EQ(stored.get("corrections").value_or(nlohmann::json()).size(), 1u) << "forgotten in the store itself";
 }
 
 // A take typed into the pane, planned by the devservice for a page in Chromium, and
