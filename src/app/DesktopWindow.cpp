@@ -184,10 +184,8 @@ private:
     }
 
     void refreshPermissions() {
-        bool all = true;
         for (auto& entry : rows_) {
             const bool on = granted(entry.permission);
-            all = all && on;
             const auto row = PermissionsPane::row(entry.permission, on, asked(entry.permission));
             entry.status->setText(qs(row.status));
             entry.status->setStyleSheet(on ? "color: #34c759; font-weight: 600;" : "color: #ff9500; font-weight: 600;");
@@ -199,7 +197,6 @@ private:
         note_->setText(qs(note));
         note_->setAccessibleName(note.empty() ? "Permissions note" : qs(note));
         note_->setVisible(!note.empty());
-        (void)all;
     }
 
     void pressed(Permission permission) {
@@ -576,18 +573,21 @@ private:
                 {log, log});
             return picker.ask(question, pid, token);
         };
-        Agent agent = engine_.makeAgent(log, std::move(callbacks));
         TakeFlow::Outcome outcome;
         outcome.path = params.output.string();
-        try {
-            const auto report = agent.run(params, token);
-            outcome.uploadURL = report.uploadURL;
-            if (!report.path.empty()) outcome.path = report.path;
-        } catch (const PlanError& error) {
-            outcome.error = error.what();
-            outcome.plannerAsked = true;
-        } catch (const std::exception& error) {
-            outcome.error = error.what();
+        {
+            // Gone before the window hears of the end: the window waits for this thread then.
+            Agent agent = engine_.makeAgent(log, std::move(callbacks));
+            try {
+                const auto report = agent.run(params, token);
+                outcome.uploadURL = report.uploadURL;
+                if (!report.path.empty()) outcome.path = report.path;
+            } catch (const PlanError& error) {
+                outcome.error = error.what();
+                outcome.plannerAsked = true;
+            } catch (const std::exception& error) {
+                outcome.error = error.what();
+            }
         }
         outcome.learned = !engine_.corrections().touchedKeys().empty();
         loop_.post([this, outcome] { finished(outcome); });
