@@ -135,7 +135,7 @@ AgentReport Agent::execute(const RunParams& params, std::stop_token stop) {
     log_("planned " + std::to_string(steps.size()) + " steps");
     for (std::size_t i = 0; i < steps.size(); ++i) log_(plannedLine(i + 1, steps[i]));
 
-    if (!walkOnly && !params.driver && !confirm(steps, "run this plan?", params.assumeYes))
+    if (!walkOnly && !params.driver && !confirm(steps, "run this plan?", params.assumeYes, stop))
         throw AgentError::declined();
 
     Session session;
@@ -168,7 +168,7 @@ AgentReport Agent::execute(const RunParams& params, std::stop_token stop) {
         steps = this->steps(stop).answered(std::move(rehearsed), session.pid);
         waitForOtherRuns(registry, seams_.clock, say, stop);
         reset(steps, session, stop);
-        awaitGoAhead();
+        awaitGoAhead(stop);
     } else {
         log_("recording without a rehearsal");
     }

@@ -61,9 +61,10 @@ public:
         Pixels& pixels;
         // The run's clicking, choosing and scrolling, over the engine's hands and eyes.
         std::function<Targeting(Targeting::Callbacks)> targeting;
-        // One line from standard input when it is a terminal; absent when it is not, and
-        // then nobody is asked anything there.
-        std::function<std::optional<std::string>()> readLine;
+        // One line from standard input when it is a terminal, or none once the run is
+        // called off while waiting; absent when it is not, and then nobody is asked
+        // anything there.
+        std::function<std::optional<std::string>(std::stop_token)> readLine;
     };
 
     // The person's side of a run. Each callback left empty is answered as the design
@@ -134,11 +135,12 @@ public:
 
     // Whether to run the steps: yes at once with assumeYes, else the approve callback,
     // else the terminal; with no terminal nobody is there to ask, so yes.
-    bool confirm(const std::vector<Step>& steps, const std::string& question, bool assumeYes);
+    bool confirm(const std::vector<Step>& steps, const std::string& question, bool assumeYes,
+                 std::stop_token stop = {});
 
     // The person's go-ahead before recording; a no is AgentError::stopped. Without a
     // callback or a terminal the run goes on at once.
-    void awaitGoAhead();
+    void awaitGoAhead(std::stop_token stop = {});
 
     // Whether an error is the person calling the run off, which keeps a take rather
     // than failing it.

@@ -67,7 +67,7 @@ std::string number(double value) {
 
 } // namespace
 
-bool Agent::confirm(const std::vector<Step>& steps, const std::string& question, bool assumeYes) {
+bool Agent::confirm(const std::vector<Step>& steps, const std::string& question, bool assumeYes, std::stop_token stop) {
     if (assumeYes) return true;
     if (callbacks_.approve) return callbacks_.approve(steps, question);
     if (!seams_.readLine) return true;
@@ -76,11 +76,14 @@ bool Agent::confirm(const std::vector<Step>& steps, const std::string& question,
     // The launching application is brought forward only when it lives in an
     // application bundle, which a terminal on this desktop never does.
     log_(question + " [Y/n]");
-    const auto answer = trimmedLower(seams_.readLine().value_or(""));
+    const auto line = seams_.readLine(stop);
+    // A stop while the question waits is no answer at all.
+    if (stop.stop_requested()) throw AgentError::stopped();
+    const auto answer = trimmedLower(line.value_or(""));
     return answer != "n" && answer != "no";
 }
 
-void Agent::awaitGoAhead() {
+void Agent::awaitGoAhead(std::stop_token stop) {
     if (callbacks_.readyToRecord) {
         if (!callbacks_.readyToRecord()) throw AgentError::stopped();
         log_("rolling");
@@ -88,7 +91,8 @@ void Agent::awaitGoAhead() {
     }
     if (!seams_.readLine) return;
     log_("ready when you are - press return to start recording");
-    seams_.readLine(); // end of input is a go-ahead too: nobody is left to give one
+    seams_.readLine(stop); // end of input is a go-ahead too: nobody is left to give one
+    if (stop.stop_requested()) throw AgentError::stopped();
     log_("rolling");
 }
 

@@ -9,8 +9,7 @@
 namespace vanto {
 namespace {
 
-template <size_t N>
-std::string joined(const std::array<std::string_view, N>& values) {
+template <size_t N> std::string joined(const std::array<std::string_view, N>& values) {
     std::string text;
     for (auto v : values) {
         if (!text.empty()) text += ", ";
@@ -78,7 +77,10 @@ PromptOptions parsePromptOptions(const Arguments& arguments,
     }
     p.into = into;
 
-    if (auto cps = value("--cps", arguments)) options.charsPerSecond = parseDecimal(*cps);
+    // A speed of zero or less would have the input layer crawl at one character a
+    // second; nobody asks for that, so it counts as no speed, like one that is unreadable.
+    if (auto cps = value("--cps", arguments))
+        if (auto speed = parseDecimal(*cps); speed && *speed > 0) options.charsPerSecond = speed;
 
     p.upload = !hasFlag("--no-upload", arguments);
     if (auto plan = value("--plan", arguments)) p.planFile = std::filesystem::path(*plan);

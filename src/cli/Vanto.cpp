@@ -6,11 +6,59 @@
 #include "cli/ControlCommands.h"
 #include "sheets/DemoSheet.h"
 
+#include <atomic>
 #include <istream>
 #include <ostream>
+#include <stop_token>
 #include <thread>
 
 namespace vanto {
+namespace {
+
+// Ctrl-C during a prompt run. The first calls the run off as the panel's Stop does: a
+// take under way is kept and finished. The next ends the process at once, but a movie
+// being written is finished first, since a half-written one is worth nothing. A request
+// to terminate (a logout, say) is taken as the same wish as Ctrl-C.
+class Interrupts {
+public:
+    Interrupts(Engine& engine, Terminal& terminal, const ProgressLog& log)
+        : engine_(engine), terminal_(terminal), log_(log) {
+        terminal_.watchInterrupts([this] { interrupted(); });
+    }
+    ~Interrupts() { terminal_.unwatchInterrupts(); }
+    Interrupts(const Interrupts&) = delete;
+    Interrupts& operator=(const Interrupts&) = delete;
+
+    std::stop_token token() const { return stop_.get_token(); }
+
+private:
+    void interrupted() {
+        if (count_++ == 0) {
+            stop_.request_stop();
+            return;
+        }
+        // The recorder serialises its work: a stop the run began is complete once
+        // status answers, and then the take it made is the one to name.
+        try {
+            if (engine_.recordingStatus().recording) engine_.stopRecording();
+            if (auto kept = engine_.recordingStatus().path) log_("stopped at once; the take is kept at " + *kept);
+        } catch (const std::exception& error) {
+            log_(std::string("stopped at once; the take could not be finished: ") + error.what());
+        }
+        terminal_.endProcess(interruptedStatus);
+    }
+
+    // What shells report for a process ended by Ctrl-C.
+    static constexpr int interruptedStatus = 130;
+
+    Engine& engine_;
+    Terminal& terminal_;
+    const ProgressLog& log_;
+    std::stop_source stop_;
+    std::atomic<int> count_ = 0;
+};
+
+} // namespace
 
 Vanto::Vanto(Platform& platform, std::istream& in, std::ostream& out, std::ostream& err)
     : in_(in), out_(out), err_(err), engine_(platform) {}
@@ -113,9 +161,18 @@ int Vanto::runPrompt(const Arguments& arguments) {
         emit(Response::failure(error.what()));
         return 1;
     }
-    Agent agent = engine_.makeAgent(ProgressLog(err_));
+    auto& terminal = engine_.platform().terminal;
+    const ProgressLog log(err_);
+    Interrupts interrupts(engine_, terminal, log);
+    Agent::Callbacks callbacks;
+    callbacks.charsPerSecond = options.charsPerSecond;
+    // Questions go to a terminal only: a pipe or a file on standard input has nobody
+    // behind it to answer. The run reads on its own thread, never the main one.
+    std::function<std::optional<std::string>(std::stop_token)> readLine;
+    if (terminal.inputIsTerminal()) readLine = [&terminal](std::stop_token stop) { return terminal.readLine(stop); };
+    Agent agent = engine_.makeAgent(log, std::move(callbacks), std::move(readLine));
     try {
-        const auto report = agent.run(options.params);
+        const auto report = agent.run(options.params, interrupts.token());
         out_ << report.json() << "\n";
         out_.flush();
     } catch (const std::exception& error) {

@@ -58,7 +58,7 @@ Targeting Engine::targeting(Targeting::Callbacks callbacks) {
 }
 
 Agent Engine::makeAgent(ProgressLog log, Agent::Callbacks callbacks,
-                        std::function<std::optional<std::string>()> readLine) {
+                        std::function<std::optional<std::string>(std::stop_token)> readLine) {
     Agent::Seams seams{
         platform_.paths,
         platform_.processes,

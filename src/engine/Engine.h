@@ -69,9 +69,10 @@ public:
     std::optional<APIClient> serviceClient();
 
     // A run over this engine's platform, reporting progress to log. readLine reads a
-    // line from a terminal on standard input; absent when there is none.
+    // line from a terminal on standard input, giving up when its stop is requested;
+    // absent when there is none.
     Agent makeAgent(ProgressLog log, Agent::Callbacks callbacks = {},
-                    std::function<std::optional<std::string>()> readLine = nullptr);
+                    std::function<std::optional<std::string>(std::stop_token)> readLine = nullptr);
 
     // A fresh file in the temporary folder: "vanto-capture-<UUID>.mov".
     std::filesystem::path defaultOutputURL();

@@ -14,6 +14,7 @@
 #include "platform/Permissions.h"
 #include "platform/Pointer.h"
 #include "platform/Processes.h"
+#include "platform/Terminal.h"
 #include "platform/Ui.h"
 #include "platform/WindowServer.h"
 #include "platform/Workspace.h"
@@ -41,6 +42,7 @@ struct Platform {
     Workspace& workspace;
     Defaults& defaults;
     ExtendedAttributes& extendedAttributes;
+    Terminal& terminal;
 };
 
 } // namespace vanto

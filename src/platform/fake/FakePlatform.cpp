@@ -274,7 +274,8 @@ FakePlatform::~FakePlatform() {
 Platform FakePlatform::platform() {
     return Platform{clock,   random, mainThread, windows,   processes,     permissions,
                     pointer, paths,  events,     keys,      accessibility, capture,
-                    ui,      http,   network,    workspace, defaults,      extendedAttributes};
+                    ui,      http,   network,    workspace, defaults,      extendedAttributes,
+                    terminal};
 }
 
 } // namespace vanto::fake

@@ -6,6 +6,7 @@
 #include "platform/fake/FakeAccessibility.h"
 #include "platform/fake/FakeCapture.h"
 #include "platform/fake/FakeExtendedAttributes.h"
+#include "platform/fake/FakeTerminal.h"
 #include "platform/fake/FakeWorkspace.h"
 #include "platform/fake/MemoryDefaults.h"
 #include "platform/fake/QuietNetwork.h"
@@ -239,6 +240,7 @@ public:
     FakeWorkspace workspace;
     MemoryDefaults defaults;
     FakeExtendedAttributes extendedAttributes;
+    FakeTerminal terminal;
 
 private:
     std::filesystem::path root_;

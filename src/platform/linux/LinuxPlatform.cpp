@@ -9,6 +9,7 @@
 #include "platform/linux/LinuxPaths.h"
 #include "platform/linux/LinuxPermissions.h"
 #include "platform/linux/LinuxProcesses.h"
+#include "platform/linux/LinuxTerminal.h"
 #include "platform/linux/LinuxWindowServer.h"
 #include "platform/linux/LinuxWorkspace.h"
 #include "platform/linux/PosixListener.h"
@@ -60,6 +61,7 @@ struct LinuxPlatform::Parts {
     LinuxWorkspace workspace;
     JsonFileDefaults defaults{paths.configDir() / JsonFileDefaults::fileName};
     LinuxExtendedAttributes extendedAttributes;
+    LinuxTerminal terminal;
 };
 
 LinuxPlatform::LinuxPlatform() : parts_(std::make_unique<Parts>()) {}
@@ -70,7 +72,8 @@ Platform LinuxPlatform::platform() {
     Parts& p = *parts_;
     return Platform{p.clock,   p.random, p.runLoop, p.windows,   p.processes,     p.permissions,
                     p.pointer, p.paths,  p.events,  p.keys,      p.accessibility, p.capture,
-                    *p.ui,     p.http,   p.network, p.workspace, p.defaults,      p.extendedAttributes};
+                    *p.ui,     p.http,   p.network, p.workspace, p.defaults,      p.extendedAttributes,
+                    p.terminal};
 }
 
 void LinuxPlatform::usePanels(Ui& ui) {

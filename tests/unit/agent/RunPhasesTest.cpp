@@ -20,10 +20,10 @@ class RunPhasesTest : public ::testing::Test {
 protected:
     // An agent whose terminal answers the given lines, or with no terminal at all.
     Agent agent(std::optional<Lines> terminal = std::nullopt, Agent::Callbacks callbacks = {}) {
-        std::function<std::optional<std::string>()> readLine;
+        std::function<std::optional<std::string>(std::stop_token)> readLine;
         if (terminal) {
             lines = *terminal;
-            readLine = [this]() -> std::optional<std::string> {
+            readLine = [this](std::stop_token) -> std::optional<std::string> {
                 ++reads;
                 if (lines.empty()) return std::nullopt;
                 auto line = lines.front();

@@ -90,6 +90,10 @@ TEST(Options, unparsableNumbersFallBackQuietly) {
     // Infinity and not-a-number are no typing speed.
     EXPECT_FALSE(parse({"demo", "--cps", "inf"}).charsPerSecond);
     EXPECT_FALSE(parse({"demo", "--cps", "nan"}).charsPerSecond);
+    // Nor is a speed that would not move: the agent's own speed is used instead.
+    EXPECT_FALSE(parse({"demo", "--cps", "0"}).charsPerSecond);
+    EXPECT_FALSE(parse({"demo", "--cps", "-12"}).charsPerSecond);
+    EXPECT_EQ(parse({"demo", "--cps", "0.5"}).charsPerSecond, 0.5);
     EXPECT_FALSE(parse({"demo", "--pid", "2147483648"}).params.pid);
     EXPECT_FALSE(parse({"demo", "--pid", "12x"}).params.pid);
 }
