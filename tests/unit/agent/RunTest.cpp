@@ -46,10 +46,11 @@ protected:
     AgentReport run(const RunParams& params, std::stop_token stop = {}) {
         Agent agent = desktop.engine.makeAgent(
             ProgressLog(err, [this](const std::string& line) { lines.push_back(line); }), callbacks,
-            terminal ? std::function<std::optional<std::string>()>([this]() -> std::optional<std::string> {
-                asked += 1;
-                return *terminal;
-            })
+            terminal ? std::function<std::optional<std::string>(std::stop_token)>(
+                           [this](std::stop_token) -> std::optional<std::string> {
+                               asked += 1;
+                               return *terminal;
+                           })
                      : nullptr);
         return desktop.driven([&] {
             try {
