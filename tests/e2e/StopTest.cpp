@@ -10,12 +10,15 @@
 
 #include <signal.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace vanto::e2e {
 namespace {
@@ -36,6 +39,28 @@ std::optional<double> probedDuration(const fs::path& movie) {
         30s);
     if (!probed || probed->status != exitedWith(0) || probed->output.empty()) return std::nullopt;
     return std::stod(probed->output);
+}
+
+// The types of the movie file's top-level boxes, in order.
+std::vector<std::string> topLevelBoxes(const fs::path& movie) {
+    std::vector<std::string> types;
+    std::ifstream in(movie, std::ios::binary);
+    for (;;) {
+        unsigned char header[16];
+        if (!in.read(reinterpret_cast<char*>(header), 8)) break;
+        std::uint64_t size = (std::uint64_t(header[0]) << 24) | (header[1] << 16) | (header[2] << 8) | header[3];
+        types.emplace_back(reinterpret_cast<char*>(header + 4), 4);
+        std::uint64_t headerSize = 8;
+        if (size == 1) { // a 64-bit size follows
+            if (!in.read(reinterpret_cast<char*>(header + 8), 8)) break;
+            size = 0;
+            for (int i = 8; i < 16; ++i) size = (size << 8) | header[i];
+            headerSize = 16;
+        }
+        if (size < headerSize) break; // 0: to the end of the file
+        in.seekg(static_cast<std::streamoff>(size - headerSize), std::ios::cur);
+    }
+    return types;
 }
 
 // A page in Chromium and a plan that holds still on it for twenty seconds, in a home
@@ -115,6 +140,11 @@ TEST_F(StopByInterrupt, ASecondCtrlCEndsTheRunAtOnceWithTheMovieFinished) {
     const auto duration = probedDuration(movie());
     ASSERT_TRUE(duration) << "ffprobe cannot read the movie";
     EXPECT_GT(*duration, 1);
+    // While it is written the movie is a chain of fragments, which plays but is no
+    // finished movie; finishing makes it one whole.
+    const auto boxes = topLevelBoxes(movie());
+    EXPECT_NE(std::find(boxes.begin(), boxes.end(), "moov"), boxes.end());
+    EXPECT_EQ(std::find(boxes.begin(), boxes.end(), "moof"), boxes.end()) << "the movie was left as it was written";
     EXPECT_FALSE(fs::exists(movie().string() + ".final.mov")) << "the movie was left half made";
 }
 
