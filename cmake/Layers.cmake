@@ -12,7 +12,8 @@ set(vanto_uses_targets base platform plan capture)
 set(vanto_uses_service base platform plan capture)
 set(vanto_uses_sheets base platform plan)
 set(vanto_uses_drivers base platform plan capture targets)
-set(vanto_uses_cloud base platform plan)
+# Cloud runs turn a claim into a demo sheet, talk to the service and drive takes.
+set(vanto_uses_cloud base platform plan service sheets drivers)
 set(vanto_uses_agent base platform plan capture targets service sheets drivers cloud)
 set(vanto_uses_engine base platform plan capture targets service sheets drivers cloud agent)
 # The desktop application's own logic: what its window checks, asks and says.

@@ -13,6 +13,12 @@ struct Stage {
     std::int64_t width = 1440;
     std::int64_t height = 900;
 
+    // How much taller Chromium's window is than the page it shows, on this desktop: the
+    // tab strip (41 points) and toolbar (46) above the page, and the invisible 4-point
+    // border below it (measured with Chromium under openbox). A stage this much taller
+    // than a page shows that page at its full height.
+    static constexpr std::int64_t browserBarsHeight = 91;
+
     bool operator==(const Stage&) const = default;
 
     // Absent keys take the defaults above; a key of the wrong type throws DecodeError.
