@@ -11,6 +11,7 @@
 #include "desk/MemoryPane.h"
 #include "desk/PromptHistory.h"
 #include "desk/SettingsPanes.h"
+#include "desk/SheetDesk.h"
 #include "desk/TakeFlow.h"
 #include "engine/Engine.h"
 #include "plan/Plan.h"
@@ -24,11 +25,13 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QEventLoop>
+#include <QFileDialog>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
@@ -342,6 +345,7 @@ public:
         buildMenu();
         buildAccountItem();
         buildPromptPane();
+        showPane();
         refreshRecent();
         refreshAccount();
     }
@@ -354,6 +358,29 @@ public:
             take_.request_stop();
         }
         accountTask_.request_stop();
+    }
+
+    // Opens a sheet in the demo pane; one opened from outside (the command line, another
+    // program) may ask to record itself.
+    void openSheet(const std::filesystem::path& location, bool fromOutside) {
+        auto& platform = engine_.platform();
+        const SheetDesk::Situation situation{fromOutside, running_, asking_, engine_.configStore().load().has_value()};
+        auto opening = SheetDesk::open(
+            location, situation,
+            {platform.defaults, platform.extendedAttributes, platform.permissions, platform.clock, platform.random});
+        for (const auto& complaint : opening.complaints) complain(complaint);
+        if (opening.answersTheQuestion && consentBox_) {
+            anotherSheet_ = true;
+            consentBox_->reject();
+        }
+        if (!opening.sheet) return;
+        sheet_ = std::move(opening.sheet);
+        showPane();
+        loadScene(sheet_->progress.selected);
+        show();
+        raise();
+        activateWindow();
+        if (opening.recordsItself) recordItself(*sheet_);
     }
 
     // Quitting during a take calls it off first; the window goes once it has ended.
@@ -379,6 +406,9 @@ private:
     void buildMenu() {
         auto* menu = menuBar()->addMenu("&Vanto");
         menu->setAccessibleName("Vanto menu");
+        auto* openSheet = menu->addAction("Open Demo Sheet\u2026");
+        openSheet->setShortcut(QKeySequence::Open);
+        QObject::connect(openSheet, &QAction::triggered, this, [this] { chooseSheet(); });
         auto* settings = menu->addAction("Settings\u2026");
         settings->setShortcut(QKeySequence("Ctrl+,"));
         QObject::connect(settings, &QAction::triggered, this, [this] { openSettings(0); });
@@ -410,6 +440,7 @@ private:
     void buildPromptPane() {
         auto* pane = new QWidget(this);
         auto* layout = new QVBoxLayout(pane);
+        buildDemoPane(pane, layout);
 
         auto* promptRow = new QHBoxLayout;
         promptRow->addWidget(new QLabel("What should the demo show?", pane), 1);
@@ -523,12 +554,18 @@ private:
     // ---- a take ----
 
     void complain(const TakeFlow::Complaint& complaint) {
-        showAlert(this, {complaint.title, complaint.detail, {"OK"}}, QMessageBox::Warning, nullptr);
+        const auto said = complaints_.complain(complaint);
+        if (!said) {
+            std::cerr << "vanto: " << *complaints_.unsaid() << "\n";
+            return;
+        }
+        showAlert(this, {said->title, said->detail, {"OK"}}, QMessageBox::Warning, nullptr);
     }
 
     void record() {
-        const auto fields = TakeFlow::read(prompt_->toPlainText().toStdString(), video_->text().toStdString(),
-                                           time_->text().toStdString(), running_);
+        auto fields = TakeFlow::read(prompt_->toPlainText().toStdString(), video_->text().toStdString(),
+                                     time_->text().toStdString(), running_);
+        if (sheet_) fields.heldScene = SheetDesk::heldScene(*sheet_);
         const auto begun = TakeFlow::begin(fields);
         if (const auto* complaint = std::get_if<TakeFlow::Complaint>(&begun)) return complain(*complaint);
         if (const auto* take = std::get_if<TakeFlow::Take>(&begun)) start(*take);
@@ -545,43 +582,47 @@ private:
         }
         refreshRecent();
         const double speed = TakeFlow::keyboardSpeed(defaults);
-        const auto params =
-            TakeFlow::runParams(take, engine_.defaultOutputURL(), engine_.configStore().load().has_value());
+        const bool linked = engine_.configStore().load().has_value();
+        std::optional<OpenSheet> sheet;
+        std::optional<std::size_t> scene;
+        RunParams params;
+        if (sheet_) {
+            scene = sheet_->progress.selected;
+            if (auto failed = SheetDesk::started(*sheet_, *scene)) complain(*failed);
+            refreshPane();
+            sheet = sheet_;
+            params = SheetDesk::runParams(*sheet_, *scene, take, engine_.defaultOutputURL(), linked, nullptr);
+        } else {
+            params = TakeFlow::runParams(take, engine_.defaultOutputURL(), linked);
+        }
         running_ = true;
         setStatus("Starting the take\u2026");
         auto stop = std::make_shared<StopFlag>();
         stop_ = stop;
         if (take_.joinable()) take_.join();
-        take_ =
-            std::jthread([this, params, stop, speed](std::stop_token token) { runTake(params, stop, speed, token); });
+        take_ = std::jthread([this, params, sheet, scene, stop, speed](std::stop_token token) {
+            runTake(params, sheet, scene, stop, speed, token);
+        });
     }
 
-    // On the take's own thread.
-    void runTake(const RunParams& params, const std::shared_ptr<StopFlag>& stop, double speed, std::stop_token token) {
-        Agent::Callbacks callbacks;
-        callbacks.charsPerSecond = speed;
-        callbacks.approve = [this](const std::vector<Step>& steps, const std::string& question) {
-            return ask(TakeFlow::approval(steps, question), false) == 0;
-        };
-        callbacks.readyToRecord = [this] { return ask(TakeFlow::readyToRecord(), true) == 0; };
-        callbacks.stopped = [stop] { return stop->isSet(); };
-        ProgressLog log(std::cerr, [this](const std::string& line) { loop_.post([this, line] { setStatus(line); }); });
-        callbacks.ask = [this, log, token](const std::string& question, std::int32_t pid) {
-            auto& platform = engine_.platform();
-            Picker picker(
-                {platform.mainThread, platform.clock, platform.ui, platform.keys, platform.pointer, engine_.resolver()},
-                {log, log});
-            return picker.ask(question, pid, token);
-        };
+    // On the take's own thread: one run of the agent, and what it came to for the result
+    // dialog and for the sheet. A driven scene's driver is made ready here, so that a
+    // folder that cannot be made fails the take like any other run's error.
+    std::pair<TakeFlow::Outcome, TakeResult> runOne(RunParams params, const std::optional<OpenSheet>& sheet,
+                                                    std::optional<std::size_t> scene, Agent::Callbacks callbacks,
+                                                    const ProgressLog& log, std::stop_token token) {
         TakeFlow::Outcome outcome;
+        TakeResult taken{TakeFailure{}, false};
         outcome.path = params.output.string();
         {
             // Gone before the window hears of the end: the window waits for this thread then.
             Agent agent = engine_.makeAgent(log, std::move(callbacks));
             try {
+                if (sheet && scene) params.driver = SheetDesk::driverFor(*sheet, *scene, engine_.platform().clock);
                 const auto report = agent.run(params, token);
                 outcome.uploadURL = report.uploadURL;
                 if (!report.path.empty()) outcome.path = report.path;
+                taken = SheetDesk::result(report, params);
             } catch (const PlanError& error) {
                 outcome.error = error.what();
                 outcome.plannerAsked = true;
@@ -589,8 +630,124 @@ private:
                 outcome.error = error.what();
             }
         }
+        if (outcome.error) taken = {TakeFailure{*outcome.error}, false};
         outcome.learned = !engine_.corrections().touchedKeys().empty();
-        loop_.post([this, outcome] { finished(outcome); });
+        return {outcome, taken};
+    }
+
+    ProgressLog statusLog() {
+        return ProgressLog(std::cerr,
+                           [this](const std::string& line) { loop_.post([this, line] { setStatus(line); }); });
+    }
+
+    // On the take's own thread.
+    void runTake(const RunParams& params, const std::optional<OpenSheet>& sheet, std::optional<std::size_t> scene,
+                 const std::shared_ptr<StopFlag>& stop, double speed, std::stop_token token) {
+        Agent::Callbacks callbacks;
+        callbacks.charsPerSecond = speed;
+        callbacks.approve = [this](const std::vector<Step>& steps, const std::string& question) {
+            return ask(TakeFlow::approval(steps, question), false) == 0;
+        };
+        callbacks.readyToRecord = [this] { return ask(TakeFlow::readyToRecord(), true) == 0; };
+        callbacks.stopped = [stop] { return stop->isSet(); };
+        const ProgressLog log = statusLog();
+        callbacks.ask = [this, log, token](const std::string& question, std::int32_t pid) {
+            auto& platform = engine_.platform();
+            Picker picker(
+                {platform.mainThread, platform.clock, platform.ui, platform.keys, platform.pointer, engine_.resolver()},
+                {log, log});
+            return picker.ask(question, pid, token);
+        };
+        auto [outcome, taken] = runOne(params, sheet, scene, std::move(callbacks), log, token);
+        loop_.post([this, outcome, scene, taken] { finished(outcome, scene, taken); });
+    }
+
+    // A sheet that records itself, on the take's thread: the person's consent while agents
+    // may not record, then every take without Record or approval.
+    void recordItself(OpenSheet sheet) {
+        running_ = true;
+        complaints_.setSelfRecording(true);
+        setStatus(SheetDesk::ended(sheet.report));
+        auto stop = std::make_shared<StopFlag>();
+        stop_ = stop;
+        const bool linked = engine_.configStore().load().has_value();
+        if (take_.joinable()) take_.join();
+        take_ = std::jthread([this, sheet, stop, linked](std::stop_token token) mutable {
+            SheetDesk::SelfRun run;
+            run.ask = [this, file = sheet.reportFile()] { return askConsent(file); };
+            run.record = [&, this](std::size_t scene, const std::optional<DemoProgress::Place>& place) {
+                if (token.stop_requested()) throw SheetDesk::Quit{};
+                const auto params =
+                    SheetDesk::selfRecordingParams(sheet, scene, place, engine_.defaultOutputURL(), linked, nullptr);
+                Agent::Callbacks callbacks;
+                callbacks.charsPerSecond = TakeFlow::keyboardSpeed(engine_.platform().defaults);
+                callbacks.stopped = [stop] { return stop->isSet(); };
+                auto taken = runOne(params, sheet, scene, std::move(callbacks), statusLog(), token).second;
+                if (token.stop_requested()) throw SheetDesk::Quit{};
+                return taken;
+            };
+            run.changed = [this](const OpenSheet& now) { loop_.post([this, now] { sheetChanged(now); }); };
+            run.complain = [this](const TakeFlow::Complaint& complaint) {
+                loop_.post([this, complaint] { complain(complaint); });
+            };
+            SheetDesk::recordItself(sheet, engine_.platform().defaults, run);
+            loop_.post([this, sheet] { selfRecordingEnded(sheet); });
+        });
+    }
+
+    // Asks on the main thread whether agents may record, and waits here for the answer.
+    AgentRecording::Answer askConsent(const std::filesystem::path& reportFile) {
+        auto answer = std::make_shared<std::promise<AgentRecording::Answer>>();
+        auto chosen = answer->get_future();
+        loop_.post([this, reportFile, answer] {
+            if (quitting_) {
+                answer->set_value(AgentRecording::Answer::deny);
+                return;
+            }
+            const auto& question = AgentRecording::question;
+            asking_ = reportFile;
+            anotherSheet_ = false;
+            show();
+            raise();
+            activateWindow();
+            auto* box = showAlert(this, {question.title, question.text, {question.allow, question.deny}},
+                                  QMessageBox::Question, [this, answer](int index) {
+                                      asking_.reset();
+                                      answer->set_value(index == 0      ? AgentRecording::Answer::allow
+                                                        : anotherSheet_ ? AgentRecording::Answer::anotherSheet
+                                                                        : AgentRecording::Answer::deny);
+                                  });
+            consentBox_ = box;
+            questions_.emplace_back(box);
+        });
+        try {
+            return chosen.get();
+        } catch (const std::future_error&) {
+            return AgentRecording::Answer::deny; // the window closed before it could ask
+        }
+    }
+
+    // The self-recording sheet's progress, shown while it is still the open sheet.
+    void sheetChanged(const OpenSheet& now) {
+        if (!sheet_ || sheet_->location != now.location) return;
+        sheet_ = now;
+        refreshPane();
+    }
+
+    void selfRecordingEnded(const OpenSheet& last) {
+        running_ = false;
+        if (take_.joinable()) take_.join();
+        questions_.clear();
+        complaints_.setSelfRecording(false);
+        if (quitting_) {
+            loop_.quit();
+            return;
+        }
+        setStatus(SheetDesk::ended(last.report));
+        if (sheet_ && sheet_->location == last.location) {
+            sheetChanged(last);
+            loadScene(sheet_->progress.selected);
+        }
     }
 
     // Asks on the main thread and waits here for the answer: the index of the button.
@@ -623,10 +780,15 @@ private:
         }
     }
 
-    void finished(const TakeFlow::Outcome& outcome) {
+    void finished(const TakeFlow::Outcome& outcome, std::optional<std::size_t> scene, const TakeResult& taken) {
         running_ = false;
         if (take_.joinable()) take_.join();
         questions_.clear();
+        if (sheet_ && scene) {
+            if (auto failed = SheetDesk::finished(*sheet_, *scene, taken)) complain(*failed);
+            refreshPane();
+            loadScene(sheet_->progress.selected);
+        }
         if (quitting_) {
             loop_.quit();
             return;
@@ -649,6 +811,75 @@ private:
                   });
     }
 
+    // ---- the demo pane ----
+
+    void buildDemoPane(QWidget* parent, QVBoxLayout* layout) {
+        demoPane_ = new QWidget(parent);
+        auto* column = new QVBoxLayout(demoPane_);
+        column->setContentsMargins(0, 0, 0, 0);
+        sheetTitle_ = named(heading("", demoPane_), "Demo sheet");
+        column->addWidget(sheetTitle_);
+        scenes_ = named(new QListWidget(demoPane_), "Scenes");
+        scenes_->setSelectionMode(QAbstractItemView::SingleSelection);
+        QObject::connect(scenes_, &QListWidget::currentRowChanged, this, [this](int row) { selectScene(row); });
+        column->addWidget(scenes_, 1);
+        editorList_ = named(wrapped("", demoPane_), "Left for the editor");
+        column->addWidget(editorList_);
+        layout->addWidget(demoPane_, 1);
+    }
+
+    void showPane() {
+        demoPane_->setVisible(sheet_.has_value());
+        if (!sheet_) return;
+        resize(width(), std::max(height(), 640));
+        sheetTitle_->setText(qs(sheet_->progress.sheet.title));
+        sheetTitle_->setAccessibleDescription(qs(sheet_->progress.sheet.title));
+        refreshPane();
+    }
+
+    void refreshPane() {
+        if (!sheet_) return;
+        const auto rows = SheetDesk::rows(*sheet_);
+        const QSignalBlocker quiet(scenes_);
+        scenes_->clear();
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            auto* item = new QListWidgetItem(qs(rows[i].text), scenes_);
+            item->setData(Qt::AccessibleTextRole, qs(rows[i].text));
+            if (rows[i].selected) scenes_->setCurrentRow(static_cast<int>(i));
+        }
+        const auto remaining = sheet_->progress.remainingInTheEditor();
+        QString text;
+        for (const auto& line : remaining) text += (text.isEmpty() ? "" : "\n") + qs(line);
+        editorList_->setText(remaining.empty() ? QString() : "Left for the editor:\n" + text);
+        editorList_->setAccessibleDescription(text);
+        editorList_->setVisible(!remaining.empty());
+    }
+
+    void selectScene(int row) {
+        if (!sheet_ || row < 0) return;
+        sheet_->progress.selected = static_cast<std::size_t>(row);
+        loadScene(sheet_->progress.selected);
+    }
+
+    // The scene's prompt, and where the last take ended, into the pane's fields.
+    void loadScene(std::size_t scene) {
+        if (!sheet_ || running_) return;
+        const auto fields = SheetDesk::load(*sheet_, scene);
+        prompt_->setPlainText(qs(fields.prompt));
+        video_->setText(qs(fields.video));
+        time_->setText(qs(fields.time));
+    }
+
+    void chooseSheet() {
+        auto* dialog = new QFileDialog(this, "Open Demo Sheet", QString(), "Demo sheets (*.json);;All files (*)");
+        dialog->setAccessibleName("Open Demo Sheet");
+        dialog->setFileMode(QFileDialog::ExistingFile);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        QObject::connect(dialog, &QFileDialog::fileSelected, this,
+                         [this](const QString& file) { openSheet(file.toStdString(), false); });
+        dialog->open();
+    }
+
     void openSettings(int pane) {
         if (!settings_) settings_ = std::make_unique<SettingsWindow>(engine_);
         settings_->showPane(pane);
@@ -669,6 +900,16 @@ private:
     QAction* connectAction_ = nullptr;
     QAction* disconnectAction_ = nullptr;
     std::unique_ptr<SettingsWindow> settings_;
+    QWidget* demoPane_ = nullptr;
+    QLabel* sheetTitle_ = nullptr;
+    QListWidget* scenes_ = nullptr;
+    QLabel* editorList_ = nullptr;
+    std::optional<OpenSheet> sheet_;
+    SheetDesk::Complaints complaints_;
+    // The report of the sheet the person is asked about, and that question's dialog.
+    std::optional<std::filesystem::path> asking_;
+    QPointer<QMessageBox> consentBox_;
+    bool anotherSheet_ = false;
     std::vector<QPointer<QMessageBox>> questions_;
     std::shared_ptr<StopFlag> stop_;
     bool running_ = false;
@@ -691,7 +932,7 @@ void pump(RunLoop& loop, const std::shared_ptr<std::atomic<bool>>& open) {
 
 } // namespace
 
-int runDesktopWindow(Engine& engine, RunLoop& mainLoop) {
+int runDesktopWindow(Engine& engine, RunLoop& mainLoop, const std::optional<std::filesystem::path>& sheet) {
     if (const char* display = std::getenv("DISPLAY"); !display || !*display) {
         std::cerr << "vanto: the desktop window needs a display, and DISPLAY is not set\n";
         return 1;
@@ -702,6 +943,7 @@ int runDesktopWindow(Engine& engine, RunLoop& mainLoop) {
         ensureQtApplication();
         window = std::make_unique<MainWindow>(engine, mainLoop);
         window->show();
+        if (sheet) window->openSheet(*sheet, true);
         pump(mainLoop, open);
     });
     mainLoop.park();

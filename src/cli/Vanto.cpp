@@ -4,7 +4,9 @@
 #include "agent/ProcessInfo.h"
 #include "base/Text.h"
 #include "cli/ControlCommands.h"
+#include "sheets/AgentRecording.h"
 #include "sheets/DemoSheet.h"
+#include "sheets/SheetReport.h"
 
 #include <atomic>
 #include <istream>
@@ -74,18 +76,29 @@ int Vanto::main(const Arguments& argumentsWithProgram, RunLoop& mainLoop) {
     auto& platform = engine_.platform();
     bool desktop = (arguments.empty() && platform.processes.bundleIdentifier()) || hasFlag("--window", arguments);
     if (desktop) {
-        if (desktopWindow_) return desktopWindow_(engine_, mainLoop);
+        if (desktopWindow_) return desktopWindow_(engine_, mainLoop, std::nullopt);
         emit(Response::notAvailableYet("the desktop window is"));
         return 1;
     }
     if (auto demo = value("--demo", arguments)) {
+        const auto location = launchLocation(*demo, platform.paths.home());
         // A broken sheet is the person's to fix, so it is reported before anything else.
         try {
-            [[maybe_unused]] DemoSheet sheet = loadForLaunch(*demo, platform.paths.home());
+            [[maybe_unused]] DemoSheet sheet = DemoSheet::load(location);
         } catch (const DemoSheet::Failure& failure) {
             err_ << text::escapedControls(failure.what()) << "\n";
+            // An agent that asked the sheet to record itself reads how it went beside it.
+            if (AgentRecording::askedToRecordItself(location)) {
+                try {
+                    SheetReport::unreadable(location, failure.what(), platform.clock.wallTime(), platform.random)
+                        .write(SheetReport::location(location));
+                } catch (const std::exception& error) {
+                    err_ << AgentRecording::couldNotWriteReport << ": " << text::escapedControls(error.what()) << "\n";
+                }
+            }
             return 1;
         }
+        if (desktopWindow_) return desktopWindow_(engine_, mainLoop, location);
         emit(Response::notAvailableYet("the desktop window is"));
         return 1;
     }

@@ -6,8 +6,10 @@
 #include "platform/Platform.h"
 #include "platform/RunLoop.h"
 
+#include <filesystem>
 #include <functional>
 #include <iosfwd>
+#include <optional>
 
 namespace vanto {
 
@@ -35,10 +37,12 @@ public:
 
     void emit(const Response& response);
 
-    // Opens the desktop window over the program's engine and serves it on the calling
-    // thread (the main thread) until it is closed; answers the exit status. The entry
-    // that links the desktop application gives it; without one the window is missing.
-    using DesktopWindow = std::function<int(Engine& engine, RunLoop& mainLoop)>;
+    // Opens the desktop window over the program's engine, with the demo sheet at `sheet`
+    // open when one is named, and serves it on the calling thread (the main thread) until
+    // it is closed; answers the exit status. The entry that links the desktop application
+    // gives it; without one the window is missing.
+    using DesktopWindow =
+        std::function<int(Engine& engine, RunLoop& mainLoop, const std::optional<std::filesystem::path>& sheet)>;
     void setDesktopWindow(DesktopWindow open) { desktopWindow_ = std::move(open); }
 
 private:

@@ -194,7 +194,7 @@ std::vector<std::size_t> DemoSheet::takes() const {
     return positions;
 }
 
-DemoSheet loadForLaunch(const std::string& path, const fs::path& home) {
+fs::path launchLocation(const std::string& path, const fs::path& home) {
     fs::path location;
     if (path == "~")
         location = home;
@@ -204,7 +204,11 @@ DemoSheet loadForLaunch(const std::string& path, const fs::path& home) {
         location = path;
     std::error_code error;
     auto absolute = fs::absolute(location, error);
-    return DemoSheet::load(error ? location : absolute);
+    return error ? location : absolute;
+}
+
+DemoSheet loadForLaunch(const std::string& path, const fs::path& home) {
+    return DemoSheet::load(launchLocation(path, home));
 }
 
 } // namespace vanto

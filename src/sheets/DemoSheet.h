@@ -87,8 +87,10 @@ struct DemoSheet {
     std::vector<std::size_t> takes() const;
 };
 
-// The sheet named with --demo: a leading "~" stands for home; a relative path is
-// taken from the current folder. Throws DemoSheet::Failure.
+// Where the sheet named with --demo lies: a leading "~" stands for home; a relative
+// path is taken from the current folder.
+std::filesystem::path launchLocation(const std::string& path, const std::filesystem::path& home);
+// That sheet, loaded. Throws DemoSheet::Failure.
 DemoSheet loadForLaunch(const std::string& path, const std::filesystem::path& home);
 
 } // namespace vanto

@@ -3,6 +3,7 @@
 #include "service/UploadError.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <filesystem>
 #include <fstream>
@@ -177,8 +178,10 @@ TEST_F(VantoTest, desktopModesAreChosenBeforeAnythingElse) {
 
 TEST_F(VantoTest, theDesktopWindowOpensWhereTheDesktopModeIsChosen) {
     int opened = 0;
-    auto window = [&](Engine&, RunLoop&) {
+    std::optional<std::filesystem::path> sheetShown;
+    auto window = [&](Engine&, RunLoop&, const std::optional<std::filesystem::path>& sheet) {
         ++opened;
+        sheetShown = sheet;
         return 7;
     };
     EXPECT_EQ(runMain({"demo", "--window"}, "", window).status, 7);
@@ -189,6 +192,21 @@ TEST_F(VantoTest, theDesktopWindowOpensWhereTheDesktopModeIsChosen) {
     EXPECT_EQ(run.status, 7);
     EXPECT_TRUE(run.lines.empty());
     EXPECT_EQ(opened, 2);
+    EXPECT_FALSE(sheetShown);
+
+    // A sheet named with --demo opens in the window, by its full location.
+    std::filesystem::create_directories(fake.paths.home());
+    std::ofstream(fake.paths.home() / "sheet.json") << R"({"title":"Tour","scenes":[{"name":"Intro","prompt":"x"}]})";
+    EXPECT_EQ(runMain({"--demo", "~/sheet.json"}, "", window).status, 7);
+    EXPECT_EQ(sheetShown, fake.paths.home() / "sheet.json");
+    // A broken one that asked to record itself leaves its report for whoever asked.
+    std::ofstream(fake.paths.home() / "sheet.json") << R"({"title":"Tour","unattended":true,"scenes":[]})";
+    EXPECT_EQ(runMain({"--demo", "~/sheet.json"}, "", window).status, 1);
+    EXPECT_EQ(opened, 3);
+    std::ifstream report(fake.paths.home() / "sheet.report.json");
+    const auto written = nlohmann::json::parse(report);
+    EXPECT_EQ(written["state"], "failed");
+    EXPECT_EQ(written["error"], "the sheet could not be read: the demo sheet has no scenes in it");
 }
 
 TEST_F(VantoTest, handleAnswersPermissionsAndRefusesWhatIsNotBuiltYet) {
