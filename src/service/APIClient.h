@@ -1,10 +1,10 @@
 #pragma once
 
-#include "plan/Plan.h"
+#include "base/Random.h"
 #include "capture/CaptureEvent.h"
+#include "plan/Plan.h"
 #include "platform/Clock.h"
 #include "platform/Http.h"
-#include "base/Random.h"
 #include "service/ConfigStore.h"
 #include "service/UploadError.h"
 #include "service/UploadResult.h"
@@ -29,6 +29,13 @@ struct Account {
     std::string id;
     std::optional<std::string> email;
     std::optional<std::string> name;
+};
+
+// The service answered a request about a cloud run with 409: the run is no longer this
+// machine's (the service gave it away or ended it).
+class Abandoned : public Error {
+public:
+    Abandoned() : Error("the service took the run away from this machine") {}
 };
 
 // The program's only door to the service's HTTP API: every request gets the same
@@ -85,6 +92,50 @@ public:
 
     // The path of a request's address, for messages.
     static std::string pathOf(const std::string& url);
+
+    // An id as one segment of a request's path, escaped so that it names no other path.
+    static std::string pathSegment(std::string_view id);
+
+    // Recordings assistants ask for (APIClientCloud.cpp). Every request about a run
+    // goes through sendForCloud, so a run taken away raises Abandoned. The records of
+    // a claim and of a driver's commands belong to the cloud runs; here they stay JSON.
+
+    static constexpr double claimTimeout = 20;
+    // The service holds a request for the next command open until one arrives.
+    static constexpr double nextCommandTimeout = 40;
+
+    // send, except that 409 raises Abandoned.
+    Http::Response sendForCloud(const Http::Request& request, std::stop_token stop = {}) const;
+
+    // POST /api/recorder/claim: the claim answer's object with status 200; none with
+    // any other success (nothing waits).
+    std::optional<nlohmann::json> claimRun(const std::optional<std::string>& attention,
+                                           std::stop_token stop = {}) const;
+    // POST .../heartbeat and .../report (the body's bytes as they are): the service's
+    // stop instruction, if its answer carries one.
+    std::optional<std::string> heartbeat(const std::string& run, const std::string& claimToken,
+                                         std::stop_token stop = {}) const;
+    std::optional<std::string> report(const std::string& run, const std::string& json, std::stop_token stop = {}) const;
+
+    struct AnswerCommandParams {
+        std::string run;
+        std::string claimToken;
+        std::int64_t command = 0;
+        nlohmann::json result;                 // the driver's answer as a JSON object
+        std::optional<std::string> screenshot; // PNG bytes
+    };
+
+    // POST .../commands/next: the body of the command with status 200, for the driver
+    // to read; none with any other success (no command yet).
+    std::optional<std::string> nextCommand(const std::string& run, const std::string& claimToken,
+                                           std::stop_token stop = {}) const;
+    void answerCommand(const AnswerCommandParams& params, std::stop_token stop = {}) const;
+    // POST .../commands/take: the scene being driven, or null when none is.
+    void setTake(const std::string& run, const std::string& claimToken, std::optional<std::int64_t> scene,
+                 std::stop_token stop = {}) const;
+
+    // The stop instruction of an answer: its "stop" member when that is a string.
+    static std::optional<std::string> stopInstruction(std::string_view body);
 
     // Take upload and placement (APIClientUpload.cpp).
 

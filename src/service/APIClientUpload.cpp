@@ -57,6 +57,14 @@ std::string segment(std::string_view id) {
     return out;
 }
 
+} // namespace
+
+std::string APIClient::pathSegment(std::string_view id) {
+    return segment(id);
+}
+
+namespace {
+
 // A request with a JSON body whose keys keep the order they were written in.
 Http::Request withJSON(Http::Request request, const nlohmann::ordered_json& body) {
     request.headers.emplace_back("Content-Type", "application/json");

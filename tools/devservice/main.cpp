@@ -1,6 +1,7 @@
 // vanto-devservice: a local stand-in for the Vanto web service, for tests, demos and
 // working offline. State lives in one folder; see README.md beside this file.
 
+#include "Cloud.h"
 #include "Faults.h"
 #include "Planner.h"
 #include "Routes.h"
@@ -162,6 +163,8 @@ int serve(const CommandLine& line) {
     addUploadRoutes(server, service, library);
     addVideoRoutes(server, service, library);
     addPlannerRoutes(server, service, plans);
+    CloudRuns cloud;
+    addCloudRoutes(server, service, cloud);
     server.set_exception_handler([](const httplib::Request&, httplib::Response& response, std::exception_ptr error) {
         std::string message = "internal error";
         try {
@@ -197,9 +200,10 @@ int serve(const CommandLine& line) {
     }
     std::cout << "listening on http://" << host << ":" << port << std::endl;
 
-    std::thread stopper([&server, stopping] {
+    std::thread stopper([&server, &cloud, stopping] {
         int signal = 0;
         sigwait(&stopping, &signal);
+        cloud.close(); // a held request would keep the server from stopping
         server.stop();
     });
     bool served = server.listen_after_bind();

@@ -1,0 +1,114 @@
+// The recorder's requests about cloud runs against the devservice playing the
+// assistant: claims, heartbeats and reports with stop instructions, a run taken away,
+// and a driver's commands with their answers.
+
+#include "ServiceFixture.h"
+
+#include "cloud/CloudClaim.h"
+
+namespace vanto::test {
+namespace {
+
+const nlohmann::json sheet = {{"title", "Tour"},
+                              {"stage", {{"width", 1280}, {"height", 720}}},
+                              {"scenes", {{{"kind", "take"}, {"prompt", "show the cart"}, {"driven", true}}}}};
+
+class CloudServiceTest : public ServiceFixture {
+protected:
+    void SetUp() override { token = service.addAccount("ada@example.test", "Ada Lovelace"); }
+
+    nlohmann::json control(const std::string& path, const nlohmann::json& body = nullptr) {
+        auto answer = body.is_null() ? service.call("GET", path)
+                                     : service.call("POST", path, body.dump(), {{"Content-Type", "application/json"}});
+        EXPECT_LT(answer.status, 300) << path << ": " << answer.body;
+        return nlohmann::json::parse(answer.body, nullptr, false);
+    }
+
+    std::string token;
+};
+
+TEST_F(CloudServiceTest, aClaimedRunHearsItsStopAndKeepsItsReportsInOrderUntilItIsTakenAway) {
+    auto api = client(token);
+    EXPECT_FALSE(api.claimRun(std::nullopt)); // nothing waits
+    auto id = control("/__cloud/requests", {{"sheet", sheet}, {"requested_by", "Claude"}})["id"].get<std::string>();
+
+    auto answer = api.claimRun("permissions");
+    ASSERT_TRUE(answer);
+    auto claim = CloudClaim::fromJSON(*answer);
+    EXPECT_EQ(claim.id, id);
+    EXPECT_EQ(claim.attempt, 1);
+    EXPECT_EQ(claim.requestedBy, "Claude");
+    EXPECT_FALSE(claim.resume);
+    EXPECT_EQ(claim.sheet.scenes.at(0).prompt, "show the cart");
+    EXPECT_FALSE(api.claimRun(std::nullopt)); // claimed once only
+    EXPECT_EQ(control("/__cloud/runs/" + id)["attention"], "permissions");
+
+    EXPECT_EQ(api.heartbeat(id, claim.claimToken), std::nullopt);
+    EXPECT_EQ(api.report(id, R"({"state":"asking","claim_token":")" + claim.claimToken + R"(","seq":1})"),
+              std::nullopt);
+    control("/__cloud/runs/" + id + "/stop", {{"stop", "switch_off"}});
+    EXPECT_EQ(api.heartbeat(id, claim.claimToken), "switch_off");
+    EXPECT_EQ(api.report(id, R"({"state":"cancelled","code":"switch_off","claim_token":")" + claim.claimToken +
+                                 R"(","seq":2})"),
+              "switch_off");
+    EXPECT_THROW(api.heartbeat(id, "not-the-token"), Abandoned);
+
+    auto run = control("/__cloud/runs/" + id);
+    EXPECT_EQ(run["heartbeats"], 2);
+    EXPECT_EQ(run["state"], "cancelled");
+    EXPECT_EQ(run["reports"], nlohmann::json::parse(
+                                  R"([{"state":"asking","seq":1},{"state":"cancelled","code":"switch_off","seq":2}])"));
+
+    // Offered again, the same claim comes back as a resumption.
+    control("/__cloud/runs/" + id + "/offer-again", nlohmann::json::object());
+    auto resumed = CloudClaim::fromJSON(*api.claimRun(std::nullopt));
+    EXPECT_TRUE(resumed.resume);
+    EXPECT_EQ(resumed.claimToken, claim.claimToken);
+
+    control("/__cloud/runs/" + id + "/take-away", nlohmann::json::object());
+    EXPECT_THROW(api.heartbeat(id, claim.claimToken), Abandoned);
+    EXPECT_THROW(api.report(id, R"({"claim_token":")" + claim.claimToken + R"("})"), Abandoned);
+    EXPECT_THROW(api.setTake(id, claim.claimToken, 0), Abandoned);
+}
+
+TEST_F(CloudServiceTest, theDriverGetsQueuedCommandsAndItsAnswersAndTakesAreKept) {
+    auto api = client(token);
+    auto id = control("/__cloud/requests", {{"sheet", sheet}})["id"].get<std::string>();
+    auto claim = CloudClaim::fromJSON(*api.claimRun(std::nullopt));
+    control("/__cloud/settings", {{"command_hold_ms", 0}});
+    EXPECT_EQ(api.nextCommand(id, claim.claimToken), std::nullopt); // 204: nothing yet
+
+    EXPECT_EQ(control("/__cloud/runs/" + id + "/commands", {{"look", true}})["id"], 1);
+    EXPECT_EQ(control("/__cloud/runs/" + id + "/commands", {{"end", true}})["id"], 2);
+    auto first = api.nextCommand(id, claim.claimToken);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(nlohmann::json::parse(*first), (nlohmann::json{{"look", true}, {"id", 1}}));
+
+    api.setTake(id, claim.claimToken, 1);
+    // Bytes that need padding and the top of the alphabet; the service refuses
+    // anything but standard Base64.
+    api.answerCommand(
+        {id, claim.claimToken, 1, {{"id", 1}, {"outcome", "looked"}}, std::string("\xff\xfe\x00\x01", 4)});
+    api.answerCommand({id, claim.claimToken, 2, {{"id", 2}, {"outcome", "ended"}}, std::nullopt});
+    api.setTake(id, claim.claimToken, std::nullopt);
+
+    auto run = control("/__cloud/runs/" + id);
+    EXPECT_EQ(run["takes"], nlohmann::json::parse("[1, null]"));
+    EXPECT_TRUE(run["take"].is_null());
+    ASSERT_EQ(run["answers"].size(), 2u);
+    EXPECT_EQ(run["answers"][0]["screenshot_bytes"], 4);
+    EXPECT_EQ(run["answers"][0]["result"]["outcome"], "looked");
+    EXPECT_FALSE(run["answers"][1].contains("screenshot_bytes"));
+    EXPECT_EQ(run["commands_waiting"], 1);
+
+    // Every request about the run went through the client's signed-in template.
+    auto seen = service.requests();
+    bool signedIn = true;
+    for (const auto& request : seen)
+        if (request.value("path", "").starts_with("/api/recorder/"))
+            signedIn = signedIn && request.value("bearer", false);
+    EXPECT_TRUE(signedIn) << seen.dump();
+}
+
+} // namespace
+} // namespace vanto::test
