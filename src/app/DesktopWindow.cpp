@@ -744,6 +744,9 @@ private:
             return;
         }
         setStatus(SheetDesk::ended(last.report));
+        // As after a take of the person's: the window comes forward with how it went.
+        show();
+        raise();
         if (sheet_ && sheet_->location == last.location) {
             sheetChanged(last);
             loadScene(sheet_->progress.selected);

@@ -15,6 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include <sys/stat.h>
+#include <sys/xattr.h>
 
 #include <atspi/atspi.h>
 
@@ -177,8 +178,10 @@ protected:
     fs::path home() const { return folder.path() / "home"; }
     fs::path configFolder() const { return home() / ".config" / "vanto"; }
 
-    void open() {
-        window.emplace(std::vector<std::string>{vantoBinary(), "--window"});
+    void open(const std::vector<std::string>& arguments = {"--window"}) {
+        std::vector<std::string> argv{vantoBinary()};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        window.emplace(argv);
         windowID = waitForWindow(hands, "Vanto");
         ASSERT_NE(windowID, 0u) << "the window did not come up";
         tree.emplace(window->pid());
@@ -327,6 +330,124 @@ TEST_F(Window, RecordsATakeTypedIntoThePaneAndAnswersItsDialogs) {
     EXPECT_TRUE(tree->gone("Recorded and uploaded"));
     EXPECT_EQ(titleOf(hands, chromium->pid()).value_or("").rfind("seen load=1 begin=1", 0), 0u)
         << "the page saw the take's click once after the reset";
+}
+
+// Demo sheets in the window: one with a download mark turned away, one that records
+// itself take after take into one video against the devservice.
+class SheetWindow : public Window {
+protected:
+    // Take, hold, take, asking to record itself; both takes press Begin on the page.
+    fs::path writeSheet(const std::string& name) {
+        const auto file = folder.path() / name;
+        std::ofstream(file) << Json{{"title", "Newsletter tour"},
+                                    {"unattended", true},
+                                    {"scenes",
+                                     {{{"name", "Begin"}, {"prompt", firstPrompt}},
+                                      {{"kind", "hold"}, {"name", "Pause"}, {"seconds", 2}, {"freezeOn", "the form"}},
+                                      {{"name", "Again"}, {"prompt", secondPrompt}}}}}
+                                   .dump();
+        return file;
+    }
+
+    static Json readJson(const fs::path& file) {
+        std::ifstream in(file);
+        return Json::parse(in, nullptr, false);
+    }
+
+    const std::string firstPrompt = "open the sign-up page and press begin";
+    const std::string secondPrompt = "press begin once more";
+};
+
+TEST_F(SheetWindow, ASheetFromAnotherMachineIsRefusedAndShownInTheDemoPane) {
+    const auto sheet = writeSheet("tour.json");
+    // The mark a browser leaves on what it downloaded (what setfattr -n user.xdg.origin.url sets).
+    const std::string origin = "https://x/";
+    ASSERT_EQ(::setxattr(sheet.c_str(), "user.xdg.origin.url", origin.data(), origin.size(), 0), 0)
+        << "the test's folder cannot carry extended attributes";
+    open({"--demo", sheet.string()});
+    if (HasFatalFailure()) return;
+    ASSERT_TRUE(tree->waitFor("This demo asked to record on its own")) << tree->dump();
+    EXPECT_TRUE(tree->waitFor("This sheet was downloaded or sent from another machine, so it is not recorded on its "
+                              "own. Press Record for each take."));
+    const auto report = readJson(folder.path() / "tour.report.json");
+    EXPECT_EQ(report.value("state", ""), "refused") << report.dump();
+    EXPECT_EQ(report.value("error", ""), "this sheet was downloaded or sent from another machine, so it is not "
+                                         "recorded on its own. Press Record for each take.");
+    press("OK", "This demo asked to record on its own");
+    ASSERT_TRUE(tree->gone("This demo asked to record on its own"));
+    // The alert was the first window of that title; now the main window is the only one.
+    windowID = waitForWindow(hands, "Vanto");
+
+    // Still open for the person to record take by take.
+    EXPECT_TRUE(tree->waitFor("1. Begin: to record")) << tree->dump();
+    EXPECT_TRUE(tree->waitFor("2. Pause: a hold, made in the editor"));
+    EXPECT_TRUE(tree->waitFor("Freeze the frame on the form for 2s"));
+    screenshot(windowID, "window-demo-sheet");
+    activateWindow(windowID);
+    press("Prompt");
+    keys({"ctrl+q"});
+    EXPECT_EQ(window->wait(20s), exitedWith(0));
+}
+
+TEST_F(SheetWindow, ASheetThatAsksRecordsBothTakesIntoOneVideoEachWhereTheLastEnded) {
+    DevService service;
+    const auto token = service.addAccount("ada@example.test", "Ada Lovelace");
+    std::ofstream(configFolder() / "config.json") << Json{{"token", token}, {"apiBase", service.base()}}.dump();
+    const std::string page = "file://" + (fs::path(VANTO_SOURCE_DIR) / "tests/e2e/pages/promptrun.html").string();
+    const Json begin = {{"action", "click"}, {"target", "Begin"}, {"role", "button"}};
+    for (const auto& [prompt, steps] :
+         {std::pair{firstPrompt, Json{{{"action", "navigate"}, {"url", page}}, begin}}, {secondPrompt, Json{begin}}}) {
+        auto stored = service.call("POST", "/__plans", Json{{"prompt", prompt}, {"plan", {{"steps", steps}}}}.dump(),
+                                   {{"Content-Type", "application/json"}});
+        ASSERT_EQ(stored.status, 201) << stored.body;
+    }
+    auto chromium = startChromium("about:blank", 0, 0, 1440, 900);
+    ASSERT_TRUE(waitForWindowOf(hands, chromium->pid(), "about:blank")) << "Chromium's window did not come up";
+
+    const auto sheet = writeSheet("tour.json");
+    open({"--demo", sheet.string()});
+    if (HasFatalFailure()) return;
+
+    Json report;
+    const bool ended = e2e::waitFor(
+        [&] {
+            report = readJson(folder.path() / "tour.report.json");
+            const auto state = report.is_object() ? report.value("state", "") : "";
+            return state != "" && state != "recording" && state != "asking";
+        },
+        300s, 500ms);
+    ASSERT_TRUE(ended) << "the sheet did not finish recording itself: " << report.dump();
+    ASSERT_EQ(report.value("state", ""), "done") << report.dump(2);
+    ASSERT_EQ(report["takes"].size(), 2u);
+    const auto& first = report["takes"][0];
+    const auto& second = report["takes"][1];
+    EXPECT_EQ(first.value("scene", -1), 0);
+    EXPECT_EQ(second.value("scene", -1), 2);
+    for (const auto& take : report["takes"]) EXPECT_EQ(take.value("state", ""), "recorded") << take.dump();
+    EXPECT_EQ(first.value("atMs", -1), 0) << "the first take makes the video";
+    EXPECT_EQ(report.value("videoID", ""), first.value("recordingID", ""));
+    const auto at = second.value("atMs", std::int64_t{-1});
+    EXPECT_NEAR(static_cast<double>(at), first.value("durationMs", 0.0), 250) << "placed where the first ended";
+
+    // The video on the service: the first take, then the second from where the first ends.
+    const auto timeline = service.call("GET", "/api/video/" + report.value("videoID", "") + "/timeline", "",
+                                       {{"Authorization", "Bearer " + token}});
+    ASSERT_EQ(timeline.status, 200) << timeline.body;
+    const auto clips = Json::parse(timeline.body)["clips"];
+    ASSERT_GE(clips.size(), 2u) << timeline.body;
+    EXPECT_EQ(clips[0].value("at_ms", -1), 0) << timeline.body;
+    EXPECT_EQ(clips[1].value("source_video_id", ""), second.value("recordingID", "")) << timeline.body;
+    EXPECT_EQ(clips[1].value("at_ms", std::int64_t{-1}), at) << timeline.body;
+    EXPECT_EQ(clips[1].value("at_ms", std::int64_t{-1}),
+              clips[0].value("out_ms", std::int64_t{0}) - clips[0].value("in_ms", std::int64_t{0}))
+        << "the second take follows the first without a gap: " << timeline.body;
+    EXPECT_EQ(titleOf(hands, chromium->pid()).value_or("").rfind("seen load=1 begin=", 0), 0u);
+
+    // The pane shows both takes recorded.
+    EXPECT_TRUE(tree->waitFor("1. Begin: recorded")) << tree->dump();
+    EXPECT_TRUE(tree->waitFor("3. Again: recorded"));
+    activateWindow(windowID);
+    screenshot(windowID, "window-demo-sheet-recorded");
 }
 
 } // namespace
