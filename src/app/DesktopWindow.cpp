@@ -949,7 +949,19 @@ int runDesktopWindow(Engine& engine, RunLoop& mainLoop, const std::optional<std:
         if (sheet) window->openSheet(*sheet, true);
         pump(mainLoop, open);
     });
+    // A termination request (a logout, say) or Ctrl-C in the terminal that started the
+    // window quits as the menu's Quit does, so a sheet recording itself says why it
+    // stopped; a second one ends the process at once.
+    auto& terminal = engine.platform().terminal;
+    auto interrupts = std::make_shared<std::atomic<int>>(0);
+    terminal.watchInterrupts([&mainLoop, &window, &terminal, interrupts] {
+        if ((*interrupts)++ > 0) terminal.endProcess(130);
+        mainLoop.post([&window] {
+            if (window) window->quit();
+        });
+    });
     mainLoop.park();
+    terminal.unwatchInterrupts();
     *open = false;
     window.reset();
     return 0;

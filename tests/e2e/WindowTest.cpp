@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <csignal>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
@@ -448,6 +449,34 @@ TEST_F(SheetWindow, ASheetThatAsksRecordsBothTakesIntoOneVideoEachWhereTheLastEn
     EXPECT_TRUE(tree->waitFor("3. Again: recorded"));
     activateWindow(windowID);
     screenshot(windowID, "window-demo-sheet-recorded");
+}
+
+TEST_F(SheetWindow, QuittingWhileASheetRecordsItselfAbandonsItsReport) {
+    DevService service;
+    std::ofstream(configFolder() / "config.json")
+        << Json{{"token", service.addAccount("ada@example.test", "Ada")}, {"apiBase", service.base()}}.dump();
+    // The planner is held up, so the first take is still under way when the window goes.
+    service.inject(Json{{"path", "/api/capture/plan"}, {"delayMs", 15000}});
+    auto chromium = startChromium("about:blank", 0, 0, 1440, 900);
+    ASSERT_TRUE(waitForWindowOf(hands, chromium->pid(), "about:blank")) << "Chromium's window did not come up";
+    const auto sheet = writeSheet("tour.json");
+    open({"--demo", sheet.string()});
+    if (HasFatalFailure()) return;
+    const auto file = folder.path() / "tour.report.json";
+    ASSERT_TRUE(e2e::waitFor(
+        [&] {
+            const auto report = readJson(file);
+            return report.is_object() && report.value("/takes/0/state"_json_pointer, "") == "recording";
+        },
+        30s, 200ms))
+        << readJson(file).dump();
+    ::kill(window->pid(), SIGTERM);
+    EXPECT_EQ(window->wait(30s), exitedWith(0));
+    const auto report = readJson(file);
+    EXPECT_EQ(report.value("state", ""), "failed") << report.dump(2);
+    EXPECT_EQ(report.value("error", ""), "Vanto quit during the take");
+    EXPECT_EQ(report.value("/takes/0/error"_json_pointer, ""), "Vanto quit during the take");
+    EXPECT_EQ(report.value("/takes/1/state"_json_pointer, ""), "pending");
 }
 
 } // namespace
