@@ -1,7 +1,7 @@
 # The core's folders from the bottom up, each with the folders it may use. The build
 # makes one library per folder linking exactly these, and CheckLayers.cmake fails the
 # build when a file includes a header of any other folder.
-set(vanto_layers base platform plan capture targets service sheets drivers cloud agent engine desk cli)
+set(vanto_layers base platform plan capture targets service sheets drivers cloud stage agent engine desk cli)
 
 set(vanto_uses_base)
 set(vanto_uses_platform base)
@@ -14,6 +14,8 @@ set(vanto_uses_sheets base platform plan)
 set(vanto_uses_drivers base platform plan capture targets)
 # Cloud runs turn a claim into a demo sheet, talk to the service and drive takes.
 set(vanto_uses_cloud base platform plan service sheets drivers)
+# The stage browser: Chromium with its own profile, placed for a sheet's stage.
+set(vanto_uses_stage base platform plan sheets)
 set(vanto_uses_agent base platform plan capture targets service sheets drivers cloud)
 set(vanto_uses_engine base platform plan capture targets service sheets drivers cloud agent)
 # The desktop application's own logic: what its window checks, asks and says.

@@ -1,0 +1,105 @@
+// Finding the stage browser in the process list, where its window goes, and how it
+// is started.
+
+#include "stage/StageBrowser.h"
+#include "platform/fake/FakePlatform.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <fstream>
+
+namespace vanto {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path stageProfile = "/home/ada/.local/share/vanto/Stage/Chrome";
+
+TEST(StageBrowser, theMainProcessOfExactlyTheStageProfileIsTheStageBrowser) {
+    const std::string listing = "  PID ARGS\n"
+                                "  310 /usr/lib/chromium/chromium --user-data-dir=" +
+                                stageProfile.string() +
+                                "2 --no-first-run about:blank\n"
+                                "  402 /usr/lib/chromium/chromium --type=zygote --user-data-dir=" +
+                                stageProfile.string() +
+                                "\n"
+                                "  403 /usr/lib/chromium/chromium --type=renderer --user-data-dir=" +
+                                stageProfile.string() +
+                                " --lang=en\n"
+                                "\n"
+                                "x401 /usr/lib/chromium/chromium --user-data-dir=" +
+                                stageProfile.string() +
+                                "\n"
+                                "  401 /usr/lib/chromium/chromium --no-sandbox --user-data-dir=" +
+                                stageProfile.string() + " --restore-last-session about:blank\n";
+    EXPECT_EQ(StageBrowser::pid(listing, stageProfile), 401);
+    // The profile at the very end of the command line counts too.
+    EXPECT_EQ(StageBrowser::pid("  77 chromium --user-data-dir=" + stageProfile.string(), stageProfile), 77);
+    // Helpers of the stage browser and a browser of the "Chrome2" profile are not it.
+    auto helpersAndNeighbour = listing.substr(0, listing.find("\nx401"));
+    EXPECT_EQ(StageBrowser::pid(helpersAndNeighbour, stageProfile), std::nullopt);
+
+    fake::FakePlatform fake;
+    fake.processes.programs["/bin/ps"] = ProgramOutput{0, listing};
+    EXPECT_EQ(StageBrowser::running(fake.processes, stageProfile), 401);
+    EXPECT_EQ(fake.processes.ran.back(), (std::vector<std::string>{"/bin/ps", "-axww", "-o", "pid=,args="}));
+    fake.processes.programs["/bin/ps"] = ProgramOutput{1, listing};
+    EXPECT_EQ(StageBrowser::running(fake.processes, stageProfile), std::nullopt);
+}
+
+TEST(StageBrowser, theWindowIsCentredInTheVisibleAreaAndNoLargerThanIt) {
+    const Stage large{"Google Chrome", 1440, 900};
+    // A 1280 by 775 visible area below a 25-point bar on a screen 800 high.
+    EXPECT_EQ(StageBrowser::frame(large, Rect{0, 25, 1280, 775}), (Rect{0, 25, 1280, 775}));
+    EXPECT_EQ(StageBrowser::frame(Stage{"Google Chrome", 1281, 807}, Rect{0, 25, 1920, 1055}),
+              (Rect{320, 149, 1281, 807})); // 319.5 rounds away from zero
+    EXPECT_EQ(StageBrowser::frame(large, std::nullopt), (Rect{0, 0, 1440, 900}));
+
+    fake::FakePlatform fake;
+    fake.windows.screenList = {{1, {0, 0, 1280, 800}, {0, 25, 1280, 775}, 1, false},
+                               {2, {1280, 0, 1920, 1080}, {1280, 40, 1920, 1040}, 1, true}};
+    EXPECT_EQ(StageBrowser::placement(large, fake.windows), (Rect{1520, 110, 1440, 900}));
+    fake.windows.screenList[1].main = false; // none is main: the first screen
+    EXPECT_EQ(StageBrowser::placement(large, fake.windows), (Rect{0, 25, 1280, 775}));
+    fake.windows.screenList.clear();
+    EXPECT_EQ(StageBrowser::placement(large, fake.windows), (Rect{0, 0, 1440, 900}));
+}
+
+TEST(StageBrowser, startsWithItsOwnProfileAndForgetsOnlyItsTabs) {
+    const std::vector<std::string> stageSwitches{"--user-data-dir=" + stageProfile.string(),
+                                                 "--restore-last-session",
+                                                 "--no-first-run",
+                                                 "--no-default-browser-check",
+                                                 "--hide-crash-restore-bubble",
+                                                 "--window-size=1280,775",
+                                                 "--window-position=0,25",
+                                                 "about:blank"};
+    auto asUser = StageBrowser::arguments(Rect{0, 25, 1280, 775}, stageProfile, false);
+    auto expected = std::vector<std::string>{"--force-renderer-accessibility"};
+    expected.insert(expected.end(), stageSwitches.begin(), stageSwitches.end());
+    EXPECT_EQ(asUser, expected);
+    auto asRoot = StageBrowser::arguments(Rect{0, 25, 1280, 775}, stageProfile, true);
+    expected.insert(expected.begin(), {"--no-sandbox", "--test-type"});
+    EXPECT_EQ(asRoot, expected);
+
+    auto profile = fs::temp_directory_path() / ("vanto-stage-" + std::to_string(::getpid())) / "Chrome";
+    for (const char* folder : {"Sessions", "Sessions_Encrypted"}) {
+        fs::create_directories(profile / "Default" / folder);
+        std::ofstream(profile / "Default" / folder / "Session_1") << "tabs";
+    }
+    std::ofstream(profile / "Default" / "Cookies") << "signed in";
+    StageBrowser::forgetTabs(profile);
+    EXPECT_FALSE(fs::exists(profile / "Default" / "Sessions"));
+    EXPECT_FALSE(fs::exists(profile / "Default" / "Sessions_Encrypted"));
+    EXPECT_TRUE(fs::exists(profile / "Default" / "Cookies"));
+    StageBrowser::forgetTabs(profile); // nothing left to forget
+    fs::remove_all(profile.parent_path());
+
+    fake::FakePlatform fake;
+    EXPECT_EQ(StageBrowser::profile(fake.paths), fake.paths.dataDir() / "Stage" / "Chrome");
+}
+
+} // namespace
+} // namespace vanto
