@@ -108,6 +108,8 @@ RunParams runParams(const OpenSheet& sheet, std::size_t scene, const TakeFlow::T
         params.pageOnly = chosen.pageOnly;
         params.planFile = chosen.planFile;
         params.clientKey = chosen.clientKey;
+        // Its steps arrive one at a time while recording: there is nothing to rehearse.
+        if (chosen.driven) params.rehearse = false;
     }
     return params;
 }

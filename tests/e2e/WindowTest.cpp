@@ -451,6 +451,55 @@ TEST_F(SheetWindow, ASheetThatAsksRecordsBothTakesIntoOneVideoEachWhereTheLastEn
     screenshot(windowID, "window-demo-sheet-recorded");
 }
 
+// A driven scene: the test is the agent beside the sheet, talking through tour.drive.
+TEST_F(SheetWindow, ADrivenSceneTakesItsStepsFromTheFolderBesideTheSheetUntilItsDriverEndsIt) {
+    DevService service;
+    std::ofstream(configFolder() / "config.json")
+        << Json{{"token", service.addAccount("ada@example.test", "Ada")}, {"apiBase", service.base()}}.dump();
+    const std::string page = "file://" + (fs::path(VANTO_SOURCE_DIR) / "tests/e2e/pages/promptrun.html").string();
+    auto chromium = startChromium("about:blank", 0, 0, 1440, 900);
+    ASSERT_TRUE(waitForWindowOf(hands, chromium->pid(), "about:blank")) << "Chromium's window did not come up";
+    const auto sheet = folder.path() / "tour.json";
+    std::ofstream(sheet) << Json{{"title", "Driven tour"},
+                                 {"unattended", true},
+                                 {"stage", Json::object()},
+                                 {"scenes",
+                                  {{{"name", "Drive"},
+                                    {"prompt", "the agent beside the sheet drives"},
+                                    {"driven", true},
+                                    {"startURL", page}}}}}
+                                .dump();
+    open({"--demo", sheet.string()});
+    if (HasFatalFailure()) return;
+
+    const auto drive = folder.path() / "tour.drive";
+    auto answerTo = [&](int id) {
+        const auto file = drive / ("result-" + std::to_string(id) + ".json");
+        e2e::waitFor([&] { return fs::exists(file); }, 90s, 100ms);
+        return readJson(file);
+    };
+    auto send = [&](const Json& command) {
+        std::ofstream(drive / ".next.json") << command.dump();
+        fs::rename(drive / ".next.json", drive / "next.json");
+    };
+    EXPECT_EQ(answerTo(0).value("outcome", ""), "started");
+    send({{"id", 1}, {"step", {{"action", "click"}, {"target", "Begin"}}}});
+    EXPECT_EQ(answerTo(1).value("outcome", ""), "done");
+    send({{"id", 2}, {"end", true}});
+    EXPECT_EQ(answerTo(2).value("outcome", ""), "ended");
+
+    Json report;
+    EXPECT_TRUE(e2e::waitFor(
+        [&] {
+            report = readJson(folder.path() / "tour.report.json");
+            return report.is_object() && report.value("state", "") == "done";
+        },
+        60s, 500ms))
+        << report.dump(2);
+    EXPECT_EQ(report.value("/takes/0/steps"_json_pointer, Json::array()), Json::array({"click Begin"}));
+    EXPECT_EQ(titleOf(hands, chromium->pid()).value_or("").rfind("seen load=1 begin=1 ", 0), 0u);
+}
+
 TEST_F(SheetWindow, QuittingWhileASheetRecordsItselfAbandonsItsReport) {
     DevService service;
     std::ofstream(configFolder() / "config.json")

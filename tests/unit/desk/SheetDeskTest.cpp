@@ -208,6 +208,8 @@ TEST_F(SheetDeskTest, aTakeLandsOnlyWhereItWasMeantAndADrivenSceneTalksThroughTh
     EXPECT_EQ(files->directory(), folder() / "drive.drive");
     EXPECT_FALSE(fs::exists(folder() / "drive.drive" / "next.json")) << "made ready before the take";
     EXPECT_FALSE(SheetDesk::driverFor(sheet, 1, desktop.clock)) << "a planned scene has no driver";
+    EXPECT_FALSE(SheetDesk::selfRecordingParams(sheet, 0, std::nullopt, "/tmp/t.mov", true, driver).rehearse);
+    EXPECT_TRUE(SheetDesk::selfRecordingParams(sheet, 1, std::nullopt, "/tmp/t.mov", true, nullptr).rehearse);
 
     SheetDesk::Complaints complaints;
     EXPECT_TRUE(complaints.complain({"A", "b"}));
