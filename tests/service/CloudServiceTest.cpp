@@ -5,6 +5,9 @@
 #include "ServiceFixture.h"
 
 #include "cloud/CloudClaim.h"
+#include "cloud/CloudDriver.h"
+
+#include <fstream>
 
 namespace vanto::test {
 namespace {
@@ -108,6 +111,44 @@ TEST_F(CloudServiceTest, theDriverGetsQueuedCommandsAndItsAnswersAndTakesAreKept
         if (request.value("path", "").starts_with("/api/recorder/"))
             signedIn = signedIn && request.value("bearer", false);
     EXPECT_TRUE(signedIn) << seen.dump();
+}
+
+TEST_F(CloudServiceTest, aDrivenTakeTakesAStepALookAndTheEndFromTheQueue) {
+    auto api = client(token);
+    auto id = control("/__cloud/requests", {{"sheet", sheet}})["id"].get<std::string>();
+    auto claim = CloudClaim::fromJSON(*api.claimRun(std::nullopt));
+    TempFolder run("vanto-cloud-drive");
+    CloudDriver driver(api, claim.id, claim.claimToken, run.path() / "drive", fake.clock);
+    driver.prepare();
+    control("/__cloud/runs/" + id + "/commands", {{"step", {{"action", "scroll"}, {"dy", 300}}}});
+    control("/__cloud/runs/" + id + "/commands", {{"look", true}});
+    control("/__cloud/runs/" + id + "/commands", {{"end", true}});
+
+    driver.opened(0);
+    driver.answer(DriverResult{}); // the opening answer stays here
+    auto step = driver.next(30);
+    ASSERT_EQ(step.kind, DriverCommand::Kind::step);
+    EXPECT_EQ(step.step->dy, 300);
+    driver.answer({step.id, DriverResult::Outcome::done, std::nullopt, std::nullopt});
+    auto look = driver.next(30);
+    ASSERT_EQ(look, DriverCommand::looking(2));
+    std::ofstream(driver.screenshotFile(2), std::ios::binary) << "\x89PNG";
+    DriverLook seen;
+    seen.url = "https://shop.example/";
+    seen.screenshot = driver.screenshotFile(2).filename().string();
+    driver.answer({2, DriverResult::Outcome::looked, std::nullopt, seen});
+    auto end = driver.next(30);
+    EXPECT_EQ(end, DriverCommand::ending(3));
+    driver.answer({3, DriverResult::Outcome::ended, std::nullopt, std::nullopt});
+    driver.closed();
+
+    auto kept = control("/__cloud/runs/" + id);
+    EXPECT_EQ(kept["takes"], nlohmann::json::parse("[0, null]"));
+    ASSERT_EQ(kept["answers"].size(), 3u);
+    EXPECT_EQ(kept["answers"][0]["result"], nlohmann::json::parse(R"({"id": 1, "outcome": "done"})"));
+    EXPECT_EQ(kept["answers"][1]["result"]["look"]["url"], "https://shop.example/");
+    EXPECT_EQ(kept["answers"][1]["screenshot_bytes"], 4);
+    EXPECT_EQ(kept["answers"][2]["result"]["outcome"], "ended");
 }
 
 } // namespace
