@@ -15,7 +15,7 @@ set(vanto_uses_drivers base platform plan capture targets)
 # Cloud runs turn a claim into a demo sheet, talk to the service and drive takes.
 set(vanto_uses_cloud base platform plan service sheets drivers)
 # The stage browser: Chromium with its own profile, placed for a sheet's stage.
-set(vanto_uses_stage base platform plan sheets)
+set(vanto_uses_stage base platform plan capture targets sheets)
 set(vanto_uses_agent base platform plan capture targets service sheets drivers cloud)
 set(vanto_uses_engine base platform plan capture targets service sheets drivers cloud agent)
 # The desktop application's own logic: what its window checks, asks and says.

@@ -1,6 +1,8 @@
 #include "stage/StageBrowser.h"
 
+#include "base/AtomicFile.h"
 #include "base/Text.h"
+#include "targets/WindowList.h"
 
 #include <charconv>
 #include <cmath>
@@ -95,6 +97,69 @@ void StageBrowser::forgetTabs(const fs::path& profile) noexcept {
     std::error_code ignored;
     fs::remove_all(profile / "Default" / "Sessions", ignored);
     fs::remove_all(profile / "Default" / "Sessions_Encrypted", ignored);
+}
+
+bool StageBrowser::runsAsRoot(Processes& processes) {
+    auto id = processes.run("/usr/bin/id", {"-u"});
+    return id.exitStatus == 0 && text::trimWhitespaceAndNewlines(id.output) == "0";
+}
+
+bool StageBrowser::hasWindow(std::int32_t pid, WindowServer& windows) {
+    for (const auto& window : WindowList::onScreen(windows))
+        if (window.pid == pid) return true;
+    return false;
+}
+
+std::int32_t StageBrowser::launch(const Rect& frame, const fs::path& profile, Processes& processes) {
+    auto started = processes.launch(std::string(program), arguments(frame, profile, runsAsRoot(processes)));
+    if (!started.pid) throw Failure::couldNotLaunch(started.failure);
+    return *started.pid;
+}
+
+std::int32_t StageBrowser::ensure(const Stage& stage, const fs::path& profile, Desktop& desktop, std::stop_token stop) {
+    const auto frame = placement(stage, desktop.windows);
+    try {
+        createFolders(profile, fs::perms::owner_all);
+    } catch (const fs::filesystem_error& error) {
+        throw Failure::couldNotLaunch(text::asciiLower(error.code().message()));
+    }
+    auto placed = [&]() -> std::optional<std::int32_t> {
+        auto pid = running(desktop.processes, profile);
+        if (!pid || !hasWindow(*pid, desktop.windows)) return std::nullopt;
+        desktop.place(*pid, frame);
+        return pid;
+    };
+    if (auto pid = placed()) return *pid;
+
+    forgetTabs(profile);
+    const auto started = launch(frame, profile, desktop.processes);
+    const double deadline = desktop.clock.now() + windowWait;
+    while (true) {
+        if (auto pid = placed()) return *pid;
+        // The browser is started directly, so it is its own failure that ends it. A
+        // browser of this profile that already ran takes the launch over, and the
+        // process started for it ends with status 0: its window is still to come.
+        auto state = desktop.processes.launched(started);
+        if (state.ended && state.exitStatus != 0) {
+            auto reason = text::trimWhitespaceAndNewlines(state.errors);
+            throw Failure::couldNotLaunch(reason.empty() ? "it ended with status " + std::to_string(state.exitStatus)
+                                                         : reason);
+        }
+        if (desktop.clock.now() >= deadline) break;
+        if (!desktop.clock.sleep(lookAgain, stop)) throw Cancelled();
+    }
+    throw Failure::noWindow();
+}
+
+void StageBrowser::closeForAFreshRun(const fs::path& profile, Desktop& desktop, std::stop_token stop) {
+    auto pid = running(desktop.processes, profile);
+    if (!pid) return;
+    desktop.processes.terminate(*pid);
+    for (int check = 0; check < closeChecks; ++check) {
+        if (!desktop.clock.sleep(closeCheckEvery, stop)) throw Cancelled();
+        if (running(desktop.processes, profile) != pid) return;
+    }
+    desktop.processes.run("/bin/kill", {"-KILL", std::to_string(*pid)});
 }
 
 } // namespace vanto

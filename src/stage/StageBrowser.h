@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Error.h"
+#include "platform/Clock.h"
 #include "platform/Geometry.h"
 #include "platform/Paths.h"
 #include "platform/Processes.h"
@@ -9,7 +10,9 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -63,6 +66,40 @@ public:
     // Deletes the profile's saved tabs, so that the next launch opens only the blank
     // page; cookies and sign-ins stay. Errors are ignored.
     static void forgetTabs(const std::filesystem::path& profile) noexcept;
+
+    // What starting, finding and placing the browser needs of the desktop.
+    struct Desktop {
+        Processes& processes;
+        WindowServer& windows;
+        Clock& clock;
+        // Moves and sizes the first window of the process (through the accessibility interface).
+        std::function<void(std::int32_t pid, const Rect& frame)> place;
+    };
+
+    static constexpr double windowWait = 20;       // seconds for a started browser to show a window
+    static constexpr double lookAgain = 0.3;       // between looks for it
+    static constexpr double closeCheckEvery = 0.2; // while waiting for it to quit
+    static constexpr int closeChecks = 24;         // then it is ended forcibly
+
+    // Whether this program runs as root, which Chromium does not accept without
+    // --no-sandbox ("id -u" says 0).
+    static bool runsAsRoot(Processes& processes);
+
+    // The first on-screen window of the process, if any.
+    static bool hasWindow(std::int32_t pid, WindowServer& windows);
+
+    // Starts the browser in the background; its process. Throws couldNotLaunch.
+    static std::int32_t launch(const Rect& frame, const std::filesystem::path& profile, Processes& processes);
+
+    // A stage browser runs with its window placed for the stage; its process. One that
+    // already runs with a window is only moved; otherwise one is started with its tabs
+    // forgotten and given 20 seconds to show a window. Throws Failure, or Cancelled.
+    static std::int32_t ensure(const Stage& stage, const std::filesystem::path& profile, Desktop& desktop,
+                               std::stop_token stop = {});
+
+    // Asks a running stage browser to quit and waits until it has, ending it forcibly
+    // after about 4.8 seconds. Returns at once when none runs. Throws Cancelled.
+    static void closeForAFreshRun(const std::filesystem::path& profile, Desktop& desktop, std::stop_token stop = {});
 };
 
 } // namespace vanto

@@ -101,5 +101,95 @@ TEST(StageBrowser, startsWithItsOwnProfileAndForgetsOnlyItsTabs) {
     EXPECT_EQ(StageBrowser::profile(fake.paths), fake.paths.dataDir() / "Stage" / "Chrome");
 }
 
+// A desktop where starting the stage browser makes it show up in the process list
+// and, after `windowAfter` looks, with a window.
+class StageDesktopTest : public ::testing::Test {
+protected:
+    StageDesktopTest() {
+        profile = fs::temp_directory_path() / ("vanto-stage-desktop-" + std::to_string(::getpid())) / "Chrome";
+        fake.windows.screenList = {{1, {0, 0, 1280, 800}, {0, 25, 1280, 775}, 1, true}};
+        fake.processes.programs["/bin/ps"] = ProgramOutput{0, "  1 /sbin/init\n"};
+        fake.processes.programs["/usr/bin/id"] = ProgramOutput{0, "0\n"};
+        fake.processes.onLaunch = [this](const std::vector<std::string>&) {
+            fake.processes.programs["/bin/ps"].output +=
+                "  500 /usr/lib/chromium/chromium --user-data-dir=" + profile.string() + " --no-first-run\n";
+            return Launch{500, ""};
+        };
+    }
+    ~StageDesktopTest() override { fs::remove_all(profile.parent_path()); }
+
+    void showWindow() {
+        fake.windows.windows = {{{"number", 7},
+                                 {"layer", 0},
+                                 {"ownerPID", 500},
+                                 {"ownerName", "Chromium"},
+                                 {"bounds", {{"x", 0}, {"y", 0}, {"width", 800}, {"height", 600}}}}};
+    }
+
+    fake::FakePlatform fake;
+    fs::path profile;
+    std::vector<std::pair<std::int32_t, Rect>> placed;
+    StageBrowser::Desktop desktop{fake.processes, fake.windows, fake.clock,
+                                  [this](std::int32_t pid, const Rect& frame) { placed.emplace_back(pid, frame); }};
+};
+
+TEST_F(StageDesktopTest, aSecondEnsureOnlyMovesTheRunningBrowser) {
+    fs::create_directories(profile / "Default" / "Sessions");
+    showWindow();
+    const Stage stage{"Google Chrome", 1440, 900};
+    EXPECT_EQ(StageBrowser::ensure(stage, profile, desktop), 500);
+    EXPECT_EQ(StageBrowser::ensure(stage, profile, desktop), 500);
+    ASSERT_EQ(fake.processes.launches.size(), 1u);
+    EXPECT_EQ(fake.processes.launches[0].at(0), "chromium");
+    EXPECT_EQ(fake.processes.launches[0].at(1), "--no-sandbox"); // id -u said root
+    EXPECT_FALSE(fs::exists(profile / "Default" / "Sessions"));
+    const Rect frame{0, 25, 1280, 775};
+    EXPECT_EQ(placed, (std::vector<std::pair<std::int32_t, Rect>>{{500, frame}, {500, frame}}));
+}
+
+TEST_F(StageDesktopTest, aBrowserThatFailsOrNeverShowsAWindowIsAnError) {
+    const Stage stage{"Google Chrome", 1440, 900};
+    const double start = fake.clock.now();
+    try {
+        StageBrowser::ensure(stage, profile, desktop);
+        FAIL() << "no window, yet ensured";
+    } catch (const StageBrowser::Failure& failure) {
+        EXPECT_STREQ(failure.what(), "the stage browser started, but no window of it appeared on this desktop");
+    }
+    EXPECT_GE(fake.clock.now() - start, 20);
+    EXPECT_LT(fake.clock.now() - start, 20.5);
+
+    // A browser of this profile that took the launch over ends its process with 0: wait on.
+    fake.processes.launchStates[500] = LaunchState{true, 0, ""};
+    EXPECT_THROW(StageBrowser::ensure(stage, profile, desktop), StageBrowser::Failure);
+    fake.processes.launchStates[500] = LaunchState{true, 1, "  Missing X server or $DISPLAY\n"};
+    try {
+        StageBrowser::ensure(stage, profile, desktop);
+        FAIL() << "a failed start was not seen";
+    } catch (const StageBrowser::Failure& failure) {
+        EXPECT_STREQ(failure.what(), "could not start the stage browser: Missing X server or $DISPLAY");
+    }
+    fake.processes.onLaunch = [](const std::vector<std::string>&) { return Launch{std::nullopt, "no such file"}; };
+    try {
+        StageBrowser::ensure(stage, profile, desktop);
+        FAIL() << "a missing browser was not seen";
+    } catch (const StageBrowser::Failure& failure) {
+        EXPECT_EQ(failure.which(), StageBrowser::Failure::Case::couldNotLaunch);
+    }
+}
+
+TEST_F(StageDesktopTest, closingWaitsForTheBrowserAndEndsOneThatStays) {
+    StageBrowser::closeForAFreshRun(profile, desktop); // none runs: at once
+    EXPECT_TRUE(fake.processes.terminated.empty());
+    EXPECT_EQ(fake.clock.sleeps(), 0);
+
+    fake.processes.onLaunch(std::vector<std::string>{}); // a stage browser that will not quit
+    fake.processes.table[500] = {.parent = 1, .path = "chromium", .alive = true};
+    StageBrowser::closeForAFreshRun(profile, desktop);
+    EXPECT_EQ(fake.processes.terminated, (std::vector<std::int32_t>{500}));
+    EXPECT_EQ(fake.clock.sleeps(), 24);
+    EXPECT_EQ(fake.processes.ran.back(), (std::vector<std::string>{"/bin/kill", "-KILL", "500"}));
+}
+
 } // namespace
 } // namespace vanto
