@@ -500,6 +500,30 @@ TEST_F(SheetWindow, ADrivenSceneTakesItsStepsFromTheFolderBesideTheSheetUntilIts
     EXPECT_EQ(titleOf(hands, chromium->pid()).value_or("").rfind("seen load=1 begin=1 ", 0), 0u);
 }
 
+TEST_F(SheetWindow, WhileAgentsMayNotRecordThePersonIsAskedAndTheirNoRefusesTheSheet) {
+    DevService service;
+    std::ofstream(configFolder() / "config.json")
+        << Json{{"token", service.addAccount("ada@example.test", "Ada")}, {"apiBase", service.base()}}.dump();
+    JsonFileDefaults(configFolder() / JsonFileDefaults::fileName).set("agentsMayRecord", false);
+    const auto sheet = writeSheet("tour.json");
+    open({"--demo", sheet.string()});
+    if (HasFatalFailure()) return;
+    ASSERT_TRUE(tree->waitFor("Let agents record demos?")) << tree->dump();
+    const auto file = folder.path() / "tour.report.json";
+    EXPECT_EQ(readJson(file).value("state", ""), "asking");
+    press("Don't Allow", "Let agents record demos?");
+    Json report;
+    EXPECT_TRUE(e2e::waitFor(
+        [&] {
+            report = readJson(file);
+            return report.is_object() && report.value("state", "") == "refused";
+        },
+        20s, 200ms))
+        << report.dump(2);
+    EXPECT_EQ(report.value("error", ""), "the person at the machine chose not to let agents record");
+    EXPECT_TRUE(tree->waitFor("1. Begin: to record")) << "the sheet stays open for the person";
+}
+
 TEST_F(SheetWindow, QuittingWhileASheetRecordsItselfAbandonsItsReport) {
     DevService service;
     std::ofstream(configFolder() / "config.json")
