@@ -60,6 +60,15 @@ private:
     std::atomic<int> count_ = 0;
 };
 
+// One window per person: a launch that finds this person's window already running hands
+// its request over and ends with status 0. One line on standard error says so, since
+// nothing else would show why no window appeared; standard output stays empty.
+bool handedToRunningWindow(Handoff& handoff, const HandoffRequest& request, std::ostream& err) {
+    if (!handoff.offer(request)) return false;
+    err << "vanto: handed to the window that is already open\n";
+    return true;
+}
+
 } // namespace
 
 Vanto::Vanto(Platform& platform, std::istream& in, std::ostream& out, std::ostream& err)
@@ -76,6 +85,7 @@ int Vanto::main(const Arguments& argumentsWithProgram, RunLoop& mainLoop) {
     auto& platform = engine_.platform();
     bool desktop = (arguments.empty() && platform.processes.bundleIdentifier()) || hasFlag("--window", arguments);
     if (desktop) {
+        if (handedToRunningWindow(platform.handoff, {}, err_)) return 0;
         if (desktopWindow_) return desktopWindow_(engine_, mainLoop, std::nullopt);
         emit(Response::notAvailableYet("the desktop window is"));
         return 1;
@@ -98,6 +108,7 @@ int Vanto::main(const Arguments& argumentsWithProgram, RunLoop& mainLoop) {
             }
             return 1;
         }
+        if (handedToRunningWindow(platform.handoff, {location}, err_)) return 0;
         if (desktopWindow_) return desktopWindow_(engine_, mainLoop, location);
         emit(Response::notAvailableYet("the desktop window is"));
         return 1;

@@ -7,6 +7,7 @@
 #include "platform/Defaults.h"
 #include "platform/EventSink.h"
 #include "platform/ExtendedAttributes.h"
+#include "platform/Handoff.h"
 #include "platform/Http.h"
 #include "platform/Listener.h"
 #include "platform/MainThread.h"
@@ -43,6 +44,7 @@ struct Platform {
     Defaults& defaults;
     ExtendedAttributes& extendedAttributes;
     Terminal& terminal;
+    Handoff& handoff;
 };
 
 } // namespace vanto

@@ -272,10 +272,10 @@ FakePlatform::~FakePlatform() {
 }
 
 Platform FakePlatform::platform() {
-    return Platform{clock,   random, mainThread, windows,   processes,     permissions,
-                    pointer, paths,  events,     keys,      accessibility, capture,
-                    ui,      http,   network,    workspace, defaults,      extendedAttributes,
-                    terminal};
+    return Platform{clock,    random, mainThread, windows,   processes,     permissions,
+                    pointer,  paths,  events,     keys,      accessibility, capture,
+                    ui,       http,   network,    workspace, defaults,      extendedAttributes,
+                    terminal, handoff};
 }
 
 } // namespace vanto::fake

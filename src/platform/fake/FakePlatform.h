@@ -6,6 +6,7 @@
 #include "platform/fake/FakeAccessibility.h"
 #include "platform/fake/FakeCapture.h"
 #include "platform/fake/FakeExtendedAttributes.h"
+#include "platform/fake/FakeHandoff.h"
 #include "platform/fake/FakeTerminal.h"
 #include "platform/fake/FakeWorkspace.h"
 #include "platform/fake/MemoryDefaults.h"
@@ -241,6 +242,7 @@ public:
     MemoryDefaults defaults;
     FakeExtendedAttributes extendedAttributes;
     FakeTerminal terminal;
+    FakeHandoff handoff;
 
 private:
     std::filesystem::path root_;

@@ -5,6 +5,7 @@
 #include "platform/linux/CurlHttp.h"
 #include "platform/linux/LinuxEventSink.h"
 #include "platform/linux/LinuxExtendedAttributes.h"
+#include "platform/linux/LinuxHandoff.h"
 #include "platform/linux/LinuxKeyListener.h"
 #include "platform/linux/LinuxPaths.h"
 #include "platform/linux/LinuxPermissions.h"
@@ -62,6 +63,7 @@ struct LinuxPlatform::Parts {
     JsonFileDefaults defaults{paths.configDir() / JsonFileDefaults::fileName};
     LinuxExtendedAttributes extendedAttributes;
     LinuxTerminal terminal;
+    LinuxHandoff handoff;
 };
 
 LinuxPlatform::LinuxPlatform() : parts_(std::make_unique<Parts>()) {}
@@ -70,10 +72,10 @@ LinuxPlatform::~LinuxPlatform() = default;
 
 Platform LinuxPlatform::platform() {
     Parts& p = *parts_;
-    return Platform{p.clock,   p.random, p.runLoop, p.windows,   p.processes,     p.permissions,
-                    p.pointer, p.paths,  p.events,  p.keys,      p.accessibility, p.capture,
-                    *p.ui,     p.http,   p.network, p.workspace, p.defaults,      p.extendedAttributes,
-                    p.terminal};
+    return Platform{p.clock,    p.random, p.runLoop, p.windows,   p.processes,     p.permissions,
+                    p.pointer,  p.paths,  p.events,  p.keys,      p.accessibility, p.capture,
+                    *p.ui,      p.http,   p.network, p.workspace, p.defaults,      p.extendedAttributes,
+                    p.terminal, p.handoff};
 }
 
 void LinuxPlatform::usePanels(Ui& ui) {

@@ -209,6 +209,42 @@ TEST_F(VantoTest, theDesktopWindowOpensWhereTheDesktopModeIsChosen) {
     EXPECT_EQ(written["error"], "the sheet could not be read: the demo sheet has no scenes in it");
 }
 
+TEST_F(VantoTest, aLaunchHandsItsRequestToTheWindowAlreadyRunning) {
+    std::filesystem::create_directories(fake.paths.home());
+    const auto sheet = fake.paths.home() / "sheet.json";
+    std::ofstream(sheet) << R"({"title":"Tour","scenes":[{"name":"Intro","prompt":"x"}]})";
+    int opened = 0;
+    auto window = [&](Engine&, RunLoop&, const std::optional<std::filesystem::path>&) {
+        ++opened;
+        return 7;
+    };
+    EXPECT_EQ(runMain({"--window"}, "", window).status, 7) << "with no window running, this one opens";
+
+    std::vector<HandoffRequest> taken;
+    ASSERT_TRUE(fake.handoff.listen([&](HandoffRequest request) { taken.push_back(std::move(request)); }));
+    auto handed = runMain({"--demo", "~/sheet.json"}, "", window);
+    EXPECT_EQ(handed.status, 0);
+    EXPECT_TRUE(handed.lines.empty());
+    EXPECT_EQ(lastError, "vanto: handed to the window that is already open\n");
+    // A relative path is made absolute here: the window reads it from another folder.
+    auto relative = std::filesystem::relative(sheet, std::filesystem::current_path());
+    ASSERT_TRUE(relative.is_relative());
+    EXPECT_EQ(runMain({"--demo", relative.string()}, "", window).status, 0);
+    EXPECT_EQ(runMain({"--window"}, "", window).status, 0);
+    // A broken sheet is still the launching terminal's to report; the window never hears of it.
+    std::ofstream(sheet) << R"({"title":"T","scenes":[]})";
+    EXPECT_EQ(runMain({"--demo", "~/sheet.json"}, "", window).status, 1);
+    EXPECT_FALSE(lastError.starts_with("vanto: handed"));
+
+    ASSERT_EQ(taken.size(), 3u);
+    EXPECT_EQ(taken[0].sheet, sheet);
+    ASSERT_TRUE(taken[1].sheet && taken[1].sheet->is_absolute());
+    EXPECT_TRUE(std::filesystem::equivalent(*taken[1].sheet, sheet));
+    EXPECT_FALSE(taken[2].sheet);
+    EXPECT_EQ(opened, 1);
+    EXPECT_EQ(fake.handoff.offers.size(), 4u) << "the first launch offered too, and found nobody";
+}
+
 TEST_F(VantoTest, handleAnswersPermissionsAndRefusesWhatIsNotBuiltYet) {
     std::istringstream in;
     std::ostringstream out, err;
