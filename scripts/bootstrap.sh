@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   # build
   build-essential cmake ninja-build pkg-config git
+  # the Debian package: dpkg-shlibdeps finds its dependencies; its menu entry is checked
+  dpkg-dev desktop-file-utils
   # the sanitizer tree and its fuzz targets: clang and its fuzzer runtime
   clang libclang-rt-14-dev
   nlohmann-json3-dev libgtest-dev libgmock-dev libutf8proc-dev
