@@ -173,7 +173,9 @@ void DemoSheet::validate() const {
     if (version > newestVersion) throw Failure::tooNew(version);
     if (scenes.empty()) throw Failure::noScenes();
     if (stage) {
-        if (text::asciiLower(stage->browser) != "google chrome") throw Failure::unsupportedBrowser(stage->browser);
+        // The stage browser here is Chromium, which a sheet may also name as it is.
+        auto browser = text::asciiLower(stage->browser);
+        if (browser != "google chrome" && browser != "chromium") throw Failure::unsupportedBrowser(stage->browser);
         if (stage->width <= 639 || stage->height <= 399) throw Failure::stageTooSmall(stage->width, stage->height);
     }
     if (std::all_of(scenes.begin(), scenes.end(), [](const Scene& s) { return s.kind == Scene::Kind::hold; }))

@@ -189,6 +189,7 @@ TEST(DemoSheet, stageDefaultsSizesAndBrowser) {
                   "the stage is -1x-900, which is too small to record a page in");
     EXPECT_FALSE(failureOf(withStage(R"({"browser":"google chrome"})")));
     EXPECT_FALSE(failureOf(withStage(R"({"browser":"GOOGLE CHROME"})")));
+    EXPECT_FALSE(failureOf(withStage(R"({"browser":"chromium"})")));
     expectFailure(withStage(R"({"browser":"Google Chrome Canary"})"), Case::unsupportedBrowser,
                   "the stage asks for Google Chrome Canary, and Google Chrome is the only browser a stage can be");
     // The browser is checked before the size.
