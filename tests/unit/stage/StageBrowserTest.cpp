@@ -18,22 +18,10 @@ namespace fs = std::filesystem;
 const fs::path stageProfile = "/home/ada/.local/share/vanto/Stage/Chrome";
 
 TEST(StageBrowser, theMainProcessOfExactlyTheStageProfileIsTheStageBrowser) {
-    const std::string listing = "  PID ARGS\n"
-                                "  310 /usr/lib/chromium/chromium --user-data-dir=" +
-                                stageProfile.string() +
-                                "2 --no-first-run about:blank\n"
-                                "  402 /usr/lib/chromium/chromium --type=zygote --user-data-dir=" +
-                                stageProfile.string() +
-                                "\n"
-                                "  403 /usr/lib/chromium/chromium --type=renderer --user-data-dir=" +
-                                stageProfile.string() +
-                                " --lang=en\n"
-                                "\n"
-                                "x401 /usr/lib/chromium/chromium --user-data-dir=" +
-                                stageProfile.string() +
-                                "\n"
-                                "  401 /usr/lib/chromium/chromium --no-sandbox --user-data-dir=" +
-                                stageProfile.string() + " --restore-last-session about:blank\n";
+    const std::string key = " --user-data-dir=" + stageProfile.string();
+    const std::string listing = "  PID ARGS\n  310 chromium" + key + "2 --no-first-run\n  402 chromium --type=zygote" +
+                                key + "\n  403 chromium --type=renderer" + key + " --lang=en\n\nx401 chromium" + key +
+                                "\n  401 chromium --no-sandbox" + key + " --restore-last-session about:blank\n";
     EXPECT_EQ(StageBrowser::pid(listing, stageProfile), 401);
     // The profile at the very end of the command line counts too.
     EXPECT_EQ(StageBrowser::pid("  77 chromium --user-data-dir=" + stageProfile.string(), stageProfile), 77);
@@ -67,7 +55,7 @@ TEST(StageBrowser, theWindowIsCentredInTheVisibleAreaAndNoLargerThanIt) {
     EXPECT_EQ(StageBrowser::placement(large, fake.windows), (Rect{0, 0, 1440, 900}));
 }
 
-TEST(StageBrowser, startsWithItsOwnProfileAndForgetsOnlyItsTabs) {
+TEST(StageBrowser, startsWithItsOwnProfileAndTheStageSwitchesInOrder) {
     const std::vector<std::string> stageSwitches{"--user-data-dir=" + stageProfile.string(),
                                                  "--restore-last-session",
                                                  "--no-first-run",
@@ -83,19 +71,6 @@ TEST(StageBrowser, startsWithItsOwnProfileAndForgetsOnlyItsTabs) {
     auto asRoot = StageBrowser::arguments(Rect{0, 25, 1280, 775}, stageProfile, true);
     expected.insert(expected.begin(), {"--no-sandbox", "--test-type"});
     EXPECT_EQ(asRoot, expected);
-
-    auto profile = fs::temp_directory_path() / ("vanto-stage-" + std::to_string(::getpid())) / "Chrome";
-    for (const char* folder : {"Sessions", "Sessions_Encrypted"}) {
-        fs::create_directories(profile / "Default" / folder);
-        std::ofstream(profile / "Default" / folder / "Session_1") << "tabs";
-    }
-    std::ofstream(profile / "Default" / "Cookies") << "signed in";
-    StageBrowser::forgetTabs(profile);
-    EXPECT_FALSE(fs::exists(profile / "Default" / "Sessions"));
-    EXPECT_FALSE(fs::exists(profile / "Default" / "Sessions_Encrypted"));
-    EXPECT_TRUE(fs::exists(profile / "Default" / "Cookies"));
-    StageBrowser::forgetTabs(profile); // nothing left to forget
-    fs::remove_all(profile.parent_path());
 
     fake::FakePlatform fake;
     EXPECT_EQ(StageBrowser::profile(fake.paths), fake.paths.dataDir() / "Stage" / "Chrome");
@@ -134,7 +109,8 @@ protected:
 };
 
 TEST_F(StageDesktopTest, aSecondEnsureOnlyMovesTheRunningBrowser) {
-    fs::create_directories(profile / "Default" / "Sessions");
+    for (const char* saved : {"Sessions", "Sessions_Encrypted"}) fs::create_directories(profile / "Default" / saved);
+    std::ofstream(profile / "Default" / "Cookies") << "signed in";
     showWindow();
     const Stage stage{"Google Chrome", 1440, 900};
     EXPECT_EQ(StageBrowser::ensure(stage, profile, desktop), 500);
@@ -142,7 +118,10 @@ TEST_F(StageDesktopTest, aSecondEnsureOnlyMovesTheRunningBrowser) {
     ASSERT_EQ(fake.processes.launches.size(), 1u);
     EXPECT_EQ(fake.processes.launches[0].at(0), "chromium");
     EXPECT_EQ(fake.processes.launches[0].at(1), "--no-sandbox"); // id -u said root
+    // Its saved tabs were forgotten before the launch; its sign-ins were not.
     EXPECT_FALSE(fs::exists(profile / "Default" / "Sessions"));
+    EXPECT_FALSE(fs::exists(profile / "Default" / "Sessions_Encrypted"));
+    EXPECT_TRUE(fs::exists(profile / "Default" / "Cookies"));
     const Rect frame{0, 25, 1280, 775};
     EXPECT_EQ(placed, (std::vector<std::pair<std::int32_t, Rect>>{{500, frame}, {500, frame}}));
 }
