@@ -451,6 +451,41 @@ TEST_F(SheetWindow, ASheetThatAsksRecordsBothTakesIntoOneVideoEachWhereTheLastEn
     screenshot(windowID, "window-demo-sheet-recorded");
 }
 
+// A sheet that does not ask: the person presses Record for its first take, answers its
+// dialogs, and the report beside the sheet has the take and the pane moves on.
+TEST_F(SheetWindow, RecordTakesTheSelectedSceneOfTheSheetAndTheReportFollows) {
+    DevService service;
+    std::ofstream(configFolder() / "config.json")
+        << Json{{"token", service.addAccount("ada@example.test", "Ada")}, {"apiBase", service.base()}}.dump();
+    const std::string page = "file://" + (fs::path(VANTO_SOURCE_DIR) / "tests/e2e/pages/promptrun.html").string();
+    const Json steps = {{{"action", "navigate"}, {"url", page}},
+                        {{"action", "click"}, {"target", "Begin"}, {"role", "button"}}};
+    auto stored = service.call("POST", "/__plans", Json{{"prompt", firstPrompt}, {"plan", {{"steps", steps}}}}.dump(),
+                               {{"Content-Type", "application/json"}});
+    ASSERT_EQ(stored.status, 201) << stored.body;
+    auto chromium = startChromium("about:blank", 0, 0, 1440, 900);
+    ASSERT_TRUE(waitForWindowOf(hands, chromium->pid(), "about:blank")) << "Chromium's window did not come up";
+    auto sheet = readJson(writeSheet("tour.json"));
+    sheet.erase("unattended");
+    std::ofstream(folder.path() / "tour.json") << sheet.dump();
+    open({"--demo", (folder.path() / "tour.json").string()});
+    if (HasFatalFailure()) return;
+
+    press("Record");
+    ASSERT_TRUE(tree->waitFor("Run this plan?", 60s)) << "no plan to approve";
+    press("Run", "Run this plan?");
+    ASSERT_TRUE(tree->waitFor("Ready to record?", 120s)) << "no go-ahead question";
+    press("Record", "Ready to record?");
+    ASSERT_TRUE(tree->waitFor("Recorded and uploaded", 180s)) << "no result dialog";
+    press("Done", "Recorded and uploaded");
+
+    const auto report = readJson(folder.path() / "tour.report.json");
+    EXPECT_EQ(report.value("state", ""), "recording") << report.dump(2);
+    EXPECT_EQ(report.value("/takes/0/state"_json_pointer, ""), "recorded");
+    EXPECT_EQ(report.value("/takes/1/state"_json_pointer, ""), "pending");
+    EXPECT_TRUE(tree->waitFor("1. Begin: recorded")) << tree->dump();
+}
+
 // A driven scene: the test is the agent beside the sheet, talking through tour.drive.
 TEST_F(SheetWindow, ADrivenSceneTakesItsStepsFromTheFolderBesideTheSheetUntilItsDriverEndsIt) {
     DevService service;
