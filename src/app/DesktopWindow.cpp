@@ -15,6 +15,7 @@
 #include "desk/TakeFlow.h"
 #include "engine/Engine.h"
 #include "plan/Plan.h"
+#include "platform/Handoff.h"
 #include "platform/RunLoop.h"
 #include "targets/Picker.h"
 
@@ -381,6 +382,15 @@ public:
         raise();
         activateWindow();
         if (opening.recordsItself) recordItself(*sheet_);
+    }
+
+    // A later launch's request: its sheet opens as one opened from outside; without one
+    // the window just comes forward.
+    void handedOver(const HandoffRequest& request) {
+        if (request.sheet) return openSheet(*request.sheet, true);
+        show();
+        raise();
+        activateWindow();
     }
 
     // Quitting during a take calls it off first; the window goes once it has ended.
@@ -960,7 +970,16 @@ int runDesktopWindow(Engine& engine, RunLoop& mainLoop, const std::optional<std:
             if (window) window->quit();
         });
     });
+    // This window is the person's one: later launches hand it their requests, taken on
+    // the main thread. When another window listens already, this one still serves.
+    auto& handoff = engine.platform().handoff;
+    handoff.listen([&mainLoop, &window](HandoffRequest request) {
+        mainLoop.post([&window, request] {
+            if (window) window->handedOver(request);
+        });
+    });
     mainLoop.park();
+    handoff.stop();
     terminal.unwatchInterrupts();
     *open = false;
     window.reset();

@@ -405,9 +405,13 @@ TEST_F(SheetWindow, ASheetThatAsksRecordsBothTakesIntoOneVideoEachWhereTheLastEn
     auto chromium = startChromium("about:blank", 0, 0, 1440, 900);
     ASSERT_TRUE(waitForWindowOf(hands, chromium->pid(), "about:blank")) << "Chromium's window did not come up";
 
-    const auto sheet = writeSheet("tour.json");
-    open({"--demo", sheet.string()});
+    // The window is up first; a second launch hands it the sheet and ends.
+    open();
     if (HasFatalFailure()) return;
+    const auto sheet = writeSheet("tour.json");
+    auto handed = runCommand({vantoBinary(), "--demo", sheet.string()}, 20s);
+    ASSERT_TRUE(handed) << "the second launch did not end";
+    EXPECT_EQ(handed->status, exitedWith(0)) << handed->output;
 
     Json report;
     const bool ended = e2e::waitFor(
