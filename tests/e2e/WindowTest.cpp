@@ -539,7 +539,7 @@ TEST_F(SheetWindow, ADrivenSceneTakesItsStepsFromTheFolderBesideTheSheetUntilIts
     EXPECT_EQ(titleOf(hands, chromium->pid()).value_or("").rfind("seen load=1 begin=1 ", 0), 0u);
 }
 
-TEST_F(SheetWindow, WhileAgentsMayNotRecordThePersonIsAskedAndTheirNoRefusesTheSheet) {
+TEST_F(SheetWindow, WhileAgentsMayNotRecordThePersonIsAskedAndANoOrAnotherSheetRefusesIt) {
     DevService service;
     std::ofstream(configFolder() / "config.json")
         << Json{{"token", service.addAccount("ada@example.test", "Ada")}, {"apiBase", service.base()}}.dump();
@@ -561,6 +561,28 @@ TEST_F(SheetWindow, WhileAgentsMayNotRecordThePersonIsAskedAndTheirNoRefusesTheS
         << report.dump(2);
     EXPECT_EQ(report.value("error", ""), "the person at the machine chose not to let agents record");
     EXPECT_TRUE(tree->waitFor("1. Begin: to record")) << "the sheet stays open for the person";
+
+    // Asked again, and another sheet handed over meanwhile: the one asked about is refused.
+    auto handOver = [&](const std::vector<std::string>& arguments) {
+        std::vector<std::string> argv{vantoBinary()};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        auto handed = runCommand(argv, 20s);
+        ASSERT_TRUE(handed && handed->status == exitedWith(0)) << (handed ? handed->output : "it did not end");
+    };
+    handOver({"--demo", sheet.string()});
+    ASSERT_TRUE(tree->waitFor("Let agents record demos?")) << tree->dump();
+    const auto plain = folder.path() / "plain.json";
+    std::ofstream(plain) << R"({"title": "Plain", "scenes": [{"name": "Only", "prompt": "show it"}]})";
+    handOver({"--demo", plain.string()});
+    EXPECT_TRUE(e2e::waitFor(
+        [&] {
+            report = readJson(file);
+            return report.is_object() && report.value("error", "") == "another sheet was opened while Vanto was asking";
+        },
+        20s, 200ms))
+        << report.dump(2);
+    EXPECT_TRUE(tree->waitFor("1. Only: to record")) << tree->dump();
+    handOver({"--window"});
 }
 
 TEST_F(SheetWindow, QuittingWhileASheetRecordsItselfAbandonsItsReport) {
