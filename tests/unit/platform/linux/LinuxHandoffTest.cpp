@@ -102,12 +102,5 @@ TEST_F(LinuxHandoffTest, aSocketACrashedWindowLeftBehindDoesNotBlockTheNext) {
     EXPECT_EQ(taken, std::vector<HandoffRequest>{{"/s.json"}});
 }
 
-TEST_F(LinuxHandoffTest, withNoFolderNothingListensOrIsHandedOver) {
-    LinuxHandoff nowhere(std::nullopt, ":0");
-    EXPECT_FALSE(nowhere.listen([](HandoffRequest) {}));
-    EXPECT_FALSE(nowhere.offer({}));
-    nowhere.stop();
-}
-
 } // namespace
 } // namespace vanto
