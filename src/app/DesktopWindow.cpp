@@ -387,6 +387,7 @@ public:
     // A later launch's request: its sheet opens as one opened from outside; without one
     // the window just comes forward.
     void handedOver(const HandoffRequest& request) {
+        if (quitting_) return;
         if (request.sheet) return openSheet(*request.sheet, true);
         show();
         raise();
