@@ -207,7 +207,7 @@ TEST_F(PromptRuns, APlannedRunRecordsThePageUploadsTheTakeAndPlacesItInAVideo) {
     EXPECT_EQ(keys, (std::vector<std::string>{"prompt", "steps", "path", "duration", "events", "uploadID", "uploadURL",
                                               "insertedInto", "insertedAtMs"}));
     EXPECT_EQ(report["prompt"], prompt);
-    EXPECT_EQ(report["steps"], (Json{"navigate " + page, "click Begin", "Type a name", "click Edit",
+    EXPECT_EQ(report["steps"], (nlohmann::ordered_json{"navigate " + page, "click Begin", "Type a name", "click Edit",
                                      "click Send me updates", "click Finish"}));
     EXPECT_EQ(report["path"], movie.string());
     EXPECT_EQ(report["events"], 6);

@@ -84,7 +84,7 @@ TEST_F(PromptRunTest, aFinishedRunPrintsItsReportAsOneLineTypingAtTheGivenSpeed)
     for (const auto& [key, value] : report.items()) keys.push_back(key);
     EXPECT_EQ(keys, (std::vector<std::string>{"prompt", "steps", "path", "duration", "events"})) << run.lines[0];
     EXPECT_EQ(report["prompt"], "show typing");
-    EXPECT_EQ(report["steps"], nlohmann::json::array({"type"}));
+    EXPECT_EQ(report["steps"], nlohmann::ordered_json::array({"type"}));
     EXPECT_EQ(report["path"], output);
     EXPECT_GT(report["duration"].get<double>(), 0);
     EXPECT_EQ(report["events"], 1);
