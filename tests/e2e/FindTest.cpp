@@ -217,3 +217,23 @@ TEST(FindGtk, AGtkFieldIsNamedByItsLabel) {
     ASSERT_TRUE(answer.contains("elements")) << answer.dump();
     EXPECT_EQ(answer["elements"][0]["text"], "Send");
 }
+
+// Qt applications end themselves when asked for all of an object's properties at once,
+// so a reading that did so would close the very application it meant to drive.
+TEST(FindQt, AQtButtonIsFoundAndPressedAndTheApplicationLivesOn) {
+    Child app({VANTO_QT_TEST_APP}, {.pipeStdout = true, .silenceStderr = true});
+    VantoSession vanto;
+    Json button;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            const Json found = find(vanto, app.pid(), "Press me", "button");
+            if (!found.empty()) button = found.front();
+            return !found.empty();
+        },
+        30s, 500ms))
+        << (app.wait(0s) ? "the application ended while it was read" : "no button found");
+    EXPECT_EQ(button["role"], "AXButton");
+    const Json click = vanto.ask({{"cmd", "click"}, {"to", centreOf(button)}});
+    ASSERT_EQ(click.value("ok", false), true) << click.dump();
+    EXPECT_EQ(app.readLine(10s), "pressed");
+}

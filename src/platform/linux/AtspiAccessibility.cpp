@@ -30,8 +30,9 @@ struct AtspiAccessibility::Impl {
     // Unique bus names are never reused while the bus lives: what a name's process is
     // stays true.
     std::map<std::string, std::int32_t> pidOfBus;
+    std::map<std::string, bool> answersWhole;
 
-    Reading reading(const std::shared_ptr<App>& app) { return Reading(bus, windows, pidOfBus, app); }
+    Reading reading(const std::shared_ptr<App>& app) { return Reading(bus, windows, pidOfBus, answersWhole, app); }
 
     // Reads, for all the objects at once, the parts an attribute is made of.
     void fetch(Reading& reading, const std::vector<ObjectRef>& refs, const std::string& attribute) {

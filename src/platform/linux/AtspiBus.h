@@ -35,6 +35,7 @@ inline constexpr const char* textInterface = "org.a11y.atspi.Text";
 inline constexpr const char* valueInterface = "org.a11y.atspi.Value";
 inline constexpr const char* documentInterface = "org.a11y.atspi.Document";
 inline constexpr const char* actionInterface = "org.a11y.atspi.Action";
+inline constexpr const char* applicationInterface = "org.a11y.atspi.Application";
 inline constexpr const char* propertiesInterface = "org.freedesktop.DBus.Properties";
 inline constexpr const char* rootPath = "/org/a11y/atspi/accessible/root";
 inline constexpr const char* nullPath = "/org/a11y/atspi/null";

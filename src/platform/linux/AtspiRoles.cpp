@@ -3,7 +3,9 @@
 #include <atspi/atspi-constants.h>
 
 #include <algorithm>
+#include <cctype>
 #include <iterator>
+#include <string>
 
 namespace vanto::atspi {
 namespace {
@@ -138,6 +140,15 @@ StateFlags stateFlags(std::uint64_t states) {
     flags.active = hasState(states, ATSPI_STATE_ACTIVE);
     flags.showing = hasState(states, ATSPI_STATE_SHOWING);
     return flags;
+}
+
+bool answersGetAll(std::string_view toolkit) {
+    // GTK says "gtk" (GAIL in GTK 2), Chromium and Electron "Chromium", Firefox "Gecko".
+    constexpr std::string_view known[] = {"gtk", "gail", "chromium", "gecko"};
+    std::string lower(toolkit);
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return std::find(std::begin(known), std::end(known), lower) != std::end(known);
 }
 
 } // namespace vanto::atspi

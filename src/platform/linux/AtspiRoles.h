@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 // AT-SPI's roles and states in the vocabulary of the core: data, with no reads.
 namespace vanto::atspi {
@@ -42,5 +43,10 @@ struct StateFlags {
     bool showing = false;
 };
 StateFlags stateFlags(std::uint64_t states);
+
+// Whether an application of this toolkit (its Application.ToolkitName) may be asked for
+// all of an accessible's properties at once. Qt 6 crashes on that call, so only the
+// toolkits seen to answer it are asked; the rest are asked one property at a time.
+bool answersGetAll(std::string_view toolkit);
 
 } // namespace vanto::atspi

@@ -30,6 +30,20 @@ std::uint32_t interfacesAt(DBusMessageIter& iter) {
     return bits;
 }
 
+// One of the accessible's basic properties, from its variant.
+void takeBasic(Node& node, const std::string& key, DBusMessageIter& boxed) {
+    if (key == "Name") node.name = basicString(boxed).value_or("");
+    if (key == "Description") node.description = basicString(boxed).value_or("");
+    if (key == "Parent") {
+        node.parentKnown = true;
+        if (auto parent = refAt(boxed); parent && !isNull(*parent)) node.parent = *parent;
+    }
+    if (key == "ChildCount" && intAt(boxed) == 0 && !node.childrenKnown) {
+        node.childrenKnown = true;
+        node.children.clear();
+    }
+}
+
 } // namespace
 
 bool Element::isSame(const AXUIElement& other) const {
@@ -111,9 +125,12 @@ void Reading::fillBasics(const std::vector<ObjectRef>& refs) {
             DBusMessageIter iter;
             if (firstArgument(reply, iter)) node.states = statesAt(iter);
         });
+    learnToolkits(refs);
+    std::vector<ObjectRef> whole, singly;
+    for (const auto& ref : refs) (answersWhole_[ref.bus] ? whole : singly).push_back(ref);
     // Name, description, parent and the number of children in one answer.
     fill(
-        refs, need,
+        whole, need,
         [](const ObjectRef& ref) {
             auto request = methodCall(ref.bus, ref.path, propertiesInterface, "GetAll");
             appendStrings(request.get(), {accessibleInterface});
@@ -133,20 +150,58 @@ void Reading::fillBasics(const std::vector<ObjectRef>& refs) {
                 dbus_message_iter_next(&entry);
                 if (dbus_message_iter_get_arg_type(&entry) == DBUS_TYPE_VARIANT) {
                     dbus_message_iter_recurse(&entry, &boxed);
-                    if (key == "Name") node.name = basicString(boxed).value_or("");
-                    if (key == "Description") node.description = basicString(boxed).value_or("");
-                    if (key == "Parent") {
-                        node.parentKnown = true;
-                        if (auto parent = refAt(boxed); parent && !isNull(*parent)) node.parent = *parent;
-                    }
-                    if (key == "ChildCount" && intAt(boxed) == 0 && !node.childrenKnown) {
-                        node.childrenKnown = true;
-                        node.children.clear();
-                    }
+                    takeBasic(node, key, boxed);
                 }
                 dbus_message_iter_next(&entries);
             }
         });
+    // The same four, one call each. Only the last answer marks the node read, so that
+    // unbatched fills still ask for the rest.
+    for (const char* property : {"Name", "Description", "Parent", "ChildCount"}) {
+        const std::string key = property;
+        const bool last = key == "ChildCount";
+        fill(
+            singly, need,
+            [property](const ObjectRef& ref) {
+                auto request = methodCall(ref.bus, ref.path, propertiesInterface, "Get");
+                appendStrings(request.get(), {accessibleInterface, property});
+                return request;
+            },
+            [key, last](Node& node, DBusMessage* reply) {
+                if (last) {
+                    node.basics = true;
+                    node.interfaces = componentBit | textBit | valueBit | documentBit | actionBit;
+                }
+                DBusMessageIter iter, boxed;
+                if (!firstArgument(reply, iter) || dbus_message_iter_get_arg_type(&iter) != DBUS_TYPE_VARIANT) return;
+                dbus_message_iter_recurse(&iter, &boxed);
+                takeBasic(node, key, boxed);
+            });
+    }
+}
+
+void Reading::learnToolkits(const std::vector<ObjectRef>& refs) {
+    std::vector<std::string> unknown;
+    std::vector<Message> requests;
+    for (const auto& ref : refs) {
+        if (answersWhole_.contains(ref.bus) || std::find(unknown.begin(), unknown.end(), ref.bus) != unknown.end())
+            continue;
+        unknown.push_back(ref.bus);
+        auto request = methodCall(ref.bus, rootPath, propertiesInterface, "Get");
+        appendStrings(request.get(), {applicationInterface, "ToolkitName"});
+        requests.push_back(std::move(request));
+    }
+    if (requests.empty()) return;
+    auto replies = bus_.callAll(requests, timeoutMs());
+    for (std::size_t i = 0; i < unknown.size(); ++i) {
+        DBusMessageIter iter, boxed;
+        std::string toolkit;
+        if (firstArgument(replies[i].get(), iter) && dbus_message_iter_get_arg_type(&iter) == DBUS_TYPE_VARIANT) {
+            dbus_message_iter_recurse(&iter, &boxed);
+            toolkit = basicString(boxed).value_or("");
+        }
+        answersWhole_[unknown[i]] = answersGetAll(toolkit);
+    }
 }
 
 void Reading::fillChildren(const std::vector<ObjectRef>& refs) {

@@ -72,8 +72,11 @@ struct Node {
 // once, in one pipeline.
 class Reading {
 public:
-    Reading(Bus& bus, WindowManager& windows, std::map<std::string, std::int32_t>& pidOfBus, std::shared_ptr<App> app)
-        : bus_(bus), windows_(windows), pidOfBus_(pidOfBus), app_(std::move(app)) {}
+    // answersWhole: per application bus, whether its toolkit may be asked for all of an
+    // object's properties in one call; learnt on first contact and kept with pidOfBus.
+    Reading(Bus& bus, WindowManager& windows, std::map<std::string, std::int32_t>& pidOfBus,
+            std::map<std::string, bool>& answersWhole, std::shared_ptr<App> app)
+        : bus_(bus), windows_(windows), pidOfBus_(pidOfBus), answersWhole_(answersWhole), app_(std::move(app)) {}
 
     Node& node(const ObjectRef& ref) { return nodes_[ref]; }
     AXRef handle(const ObjectRef& ref);
@@ -109,10 +112,13 @@ private:
     void loadCache(const std::string& bus);
     int timeoutMs() const { return app_->timeoutMs; }
     std::int32_t pidOf(const std::string& bus) const;
+    // Learns, for the buses of refs not met before, whether their toolkit answers GetAll.
+    void learnToolkits(const std::vector<ObjectRef>& refs);
 
     Bus& bus_;
     WindowManager& windows_;
     std::map<std::string, std::int32_t>& pidOfBus_;
+    std::map<std::string, bool>& answersWhole_;
     std::shared_ptr<App> app_;
     std::unordered_map<ObjectRef, Node, RefHash> nodes_;
     bool batching_ = false;

@@ -145,3 +145,9 @@ TEST(AtspiRolesTest, StatesBecomeFlags) {
     EXPECT_FALSE(none.enabled || none.focused || none.selected || none.checked || none.minimized || none.active ||
                  none.showing);
 }
+
+TEST(AtspiRolesTest, OnlyToolkitsSeenToAnswerGetAllAreAskedForEverythingAtOnce) {
+    for (const char* toolkit : {"gtk", "GTK", "Chromium", "Gecko"}) EXPECT_TRUE(answersGetAll(toolkit)) << toolkit;
+    // Qt 6 ends the application on that call; a toolkit we could not learn gets the same care.
+    for (const char* toolkit : {"Qt", "", "unknown"}) EXPECT_FALSE(answersGetAll(toolkit)) << toolkit;
+}
