@@ -669,7 +669,9 @@ private:
                 {log, log});
             return picker.ask(question, pid, token);
         };
-        auto [outcome, taken] = runOne(params, sheet, scene, std::move(callbacks), log, token);
+        auto ran = runOne(params, sheet, scene, std::move(callbacks), log, token);
+        auto outcome = std::move(ran.first);
+        const auto taken = ran.second;
         loop_.post([this, outcome, scene, taken] { finished(outcome, scene, taken); });
     }
 

@@ -96,8 +96,8 @@ CloudClaim CloudClaim::fromJSON(const nlohmann::json& object) {
     claim.intoVideoID = json::optionalString(object, "into_video_id");
     claim.claimToken = json::requireString(object, "claim_token");
     const auto& limits = requireObject(object, "limits");
-    for (const auto& [key, value] : limits.items()) {
-        (void)value;
+    for (const auto& item : limits.items()) {
+        const std::string key = item.key();
         claim.limits[key] = within("limits", [&] { return requireInt(limits, key.c_str()); });
     }
     claim.resume = requireBool(object, "resume");
