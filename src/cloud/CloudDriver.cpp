@@ -7,21 +7,6 @@
 
 namespace vanto {
 namespace fs = std::filesystem;
-namespace {
-
-// Read exactly as a file driver reads its command file.
-DriverCommand parsedCommand(const std::string& bytes) {
-    try {
-        return DriverCommand::fromWire(nlohmann::json::parse(bytes));
-    } catch (const nlohmann::json::exception& error) {
-        throw FileDriver::Failure::unreadable(json::description(error));
-    } catch (const DecodeError& error) {
-        throw FileDriver::Failure::unreadable(error.what());
-    }
-}
-
-} // namespace
-
 CloudDriver::CloudDriver(APIClient api, std::string run, std::string claimToken, fs::path folder, Clock& clock)
     : api_(std::move(api)), run_(std::move(run)), claimToken_(std::move(claimToken)), folder_(std::move(folder)),
       clock_(clock) {}
@@ -60,7 +45,7 @@ DriverCommand CloudDriver::next(double timeout, std::stop_token stop) {
             if (!clock_.sleep(repeatAfter, stop)) throw Cancelled();
             continue;
         }
-        if (command) return parsedCommand(*command);
+        if (command) return FileDriver::parsedCommand(*command);
         // The service holds the request until a command comes; one that answers "none"
         // at once is asked at most once a second rather than as fast as it answers.
         if (!clock_.sleep(asked + repeatAfter - clock_.now(), stop)) throw Cancelled();

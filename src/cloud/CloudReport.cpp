@@ -9,20 +9,6 @@
 namespace vanto::CloudReport {
 namespace {
 
-const char* stateText(SheetReport::Take::State state) {
-    switch (state) {
-    case SheetReport::Take::State::pending:
-        return "pending";
-    case SheetReport::Take::State::recording:
-        return "recording";
-    case SheetReport::Take::State::recorded:
-        return "recorded";
-    case SheetReport::Take::State::failed:
-        return "failed";
-    }
-    return "pending";
-}
-
 nlohmann::json state(const char* state, const char* code) {
     return {{"state", state}, {"code", code}};
 }
@@ -48,7 +34,8 @@ std::optional<Stop> stopOf(const SheetReport& report, std::optional<Stop> active
 nlohmann::json summary(const SheetReport& report) {
     auto takes = nlohmann::json::array();
     for (const auto& take : report.takes) {
-        nlohmann::json entry = {{"scene", take.scene}, {"name", take.name}, {"state", stateText(take.state)}};
+        nlohmann::json entry = {
+            {"scene", take.scene}, {"name", take.name}, {"state", SheetReport::Take::stateName(take.state)}};
         if (take.recordingID) entry["recording_id"] = *take.recordingID;
         if (take.atMs) entry["at_ms"] = *take.atMs;
         if (take.durationMs) entry["duration_ms"] = *take.durationMs;

@@ -7,11 +7,9 @@
 #include <system_error>
 
 namespace vanto {
-namespace {
-
 namespace fs = std::filesystem;
 
-DriverCommand parsedCommand(const std::string& bytes) {
+DriverCommand FileDriver::parsedCommand(const std::string& bytes) {
     try {
         return DriverCommand::fromWire(nlohmann::json::parse(bytes));
     } catch (const nlohmann::json::exception& error) {
@@ -20,8 +18,6 @@ DriverCommand parsedCommand(const std::string& bytes) {
         throw FileDriver::Failure::unreadable(error.what());
     }
 }
-
-} // namespace
 
 FileDriver::Failure FileDriver::Failure::unreadable(const std::string& reason) {
     return {Case::unreadable, "the driver's command could not be read: " + reason};

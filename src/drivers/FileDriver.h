@@ -13,6 +13,9 @@ namespace vanto {
 // program answers with "result-<id>.json", each published whole by a rename.
 class FileDriver final : public TakeDriver {
 public:
+    // A command file's bytes as a command; throws Failure::unreadable.
+    static DriverCommand parsedCommand(const std::string& bytes);
+
     class Failure : public Error {
     public:
         enum class Case { unreadable, noFolder };

@@ -33,20 +33,6 @@ const char* text(SheetReport::State state) {
     return "failed";
 }
 
-const char* text(SheetReport::Take::State state) {
-    switch (state) {
-    case SheetReport::Take::State::pending:
-        return "pending";
-    case SheetReport::Take::State::recording:
-        return "recording";
-    case SheetReport::Take::State::recorded:
-        return "recorded";
-    case SheetReport::Take::State::failed:
-        return "failed";
-    }
-    return "failed";
-}
-
 template <typename T> void putIf(nlohmann::json& object, const char* key, const std::optional<T>& value) {
     if (value) object[key] = *value;
 }
@@ -58,7 +44,8 @@ nlohmann::json idleJSON(const std::vector<std::pair<std::int64_t, std::int64_t>>
 }
 
 nlohmann::json takeJSON(const SheetReport::Take& take) {
-    nlohmann::json object = {{"scene", take.scene}, {"name", take.name}, {"state", text(take.state)}};
+    nlohmann::json object = {
+        {"scene", take.scene}, {"name", take.name}, {"state", SheetReport::Take::stateName(take.state)}};
     putIf(object, "recordingID", take.recordingID);
     putIf(object, "atMs", take.atMs);
     putIf(object, "durationMs", take.durationMs);
@@ -204,6 +191,20 @@ std::string SheetReport::encoded() const {
 
 void SheetReport::write(const std::filesystem::path& file) const {
     writeAtomically(file, encoded());
+}
+
+const char* SheetReport::Take::stateName(State state) {
+    switch (state) {
+    case SheetReport::Take::State::pending:
+        return "pending";
+    case SheetReport::Take::State::recording:
+        return "recording";
+    case SheetReport::Take::State::recorded:
+        return "recorded";
+    case SheetReport::Take::State::failed:
+        return "failed";
+    }
+    return "failed";
 }
 
 } // namespace vanto

@@ -23,6 +23,8 @@ struct SheetReport {
 
     struct Take {
         enum class State { pending, recording, recorded, failed };
+        // The state as the report's files and the service write it.
+        static const char* stateName(State state);
 
         std::size_t scene = 0; // 0-based position in the sheet
         std::string name;
