@@ -66,7 +66,9 @@ Stage CloudSheetMaker::stage(const CloudStage& cloudStage) const {
             std::llround(static_cast<double>(width) * static_cast<double>(fitted) / static_cast<double>(pageHeight));
         pageHeight = fitted;
     }
-    return Stage{"Google Chrome", width, pageHeight + bars};
+    // The window is the page plus the browser's own bars and borders, so that the page
+    // area itself has the size asked for.
+    return Stage{"Google Chrome", width + Stage::browserSideBorders, pageHeight + bars};
 }
 
 CloudSheetMaker::Made CloudSheetMaker::make() const {

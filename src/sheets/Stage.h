@@ -18,6 +18,8 @@ struct Stage {
     // border below it (measured with Chromium under openbox: a 1280 by 811 window shows
     // a page of 1272 by 720). A stage this much taller than a page shows all of its height.
     static constexpr std::int64_t browserBarsHeight = 91;
+    // And how much wider: the invisible 4-point borders at either side of the page.
+    static constexpr std::int64_t browserSideBorders = 8;
 
     bool operator==(const Stage&) const = default;
 

@@ -150,15 +150,17 @@ TEST_F(CloudSheetMakerTest, scenesAreNamedKeyedAndCardsShareOneHoldPlan) {
 
 TEST_F(CloudSheetMakerTest, theStageFitsTheScreenAndASheetOfHoldsFails) {
     constexpr auto bars = Stage::browserBarsHeight;
-    EXPECT_EQ(maker(sheetOf({}), 1000).stage({1280, 720}), (Stage{"Google Chrome", 1280, 720 + bars}));
-    EXPECT_EQ(maker(sheetOf({}), std::nullopt).stage({1280, 720}), (Stage{"Google Chrome", 1280, 720 + bars}));
+    constexpr auto borders = Stage::browserSideBorders;
+    EXPECT_EQ(maker(sheetOf({}), 1000).stage({1280, 720}), (Stage{"Google Chrome", 1280 + borders, 720 + bars}));
+    EXPECT_EQ(maker(sheetOf({}), std::nullopt).stage({1280, 720}),
+              (Stage{"Google Chrome", 1280 + borders, 720 + bars}));
     // Too short a screen: the page becomes 700 - bars high and the width follows,
     // rounded to the nearest point.
     auto scaled = maker(sheetOf({}), 700).stage({1280, 720});
     EXPECT_EQ(scaled.height, 700);
-    EXPECT_EQ(scaled.width, std::llround(1280.0 * (700 - bars) / 720));
+    EXPECT_EQ(scaled.width, std::llround(1280.0 * (700 - bars) / 720) + borders);
     // A page of no height is not scaled (no division by zero) and does not validate.
-    EXPECT_EQ(maker(sheetOf({}), 700).stage({1280, 0}).width, 1280);
+    EXPECT_EQ(maker(sheetOf({}), 700).stage({1280, 0}).width, 1280 + borders);
 
     try {
         CloudScene hold;
