@@ -10,6 +10,8 @@ packages=(
   dpkg-dev desktop-file-utils
   # the sanitizer tree and its fuzz targets: clang and its fuzzer runtime
   clang libclang-rt-14-dev
+  # the linker both trees use, for speed
+  lld
   nlohmann-json3-dev libgtest-dev libgmock-dev libutf8proc-dev
   # linux backend
   libcurl4-openssl-dev

@@ -179,7 +179,7 @@ if [[ ${1:-} == --on-desktop ]]; then
 fi
 
 bash scripts/bootstrap.sh || fail "bootstrap failed"
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || fail "cmake could not configure $build"
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" >/dev/null || fail "cmake could not configure $build"
 cmake --build "$build" -j "${VANTO_JOBS:-2}" --target vanto vanto-devservice || fail "building vanto failed"
 echo
 exec bash scripts/headless-desktop.sh run -- bash "$root/scripts/demo.sh" --on-desktop

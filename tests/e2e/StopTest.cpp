@@ -118,8 +118,10 @@ TEST_F(StopByInterrupt, CtrlCWhileRecordingKeepsAPlayableTakeAndSaysItStoppedPar
     const auto report = nlohmann::json::parse(*output, nullptr, false);
     ASSERT_TRUE(report.is_object()) << *output;
     EXPECT_EQ(report.value("path", ""), movie().string());
-    EXPECT_EQ(report.value("warning", ""),
-              "stopped part-way through the flow; the take is what was recorded up to then");
+    // A loaded machine may also drop frames, which the warning then adds after this.
+    EXPECT_TRUE(report.value("warning", "")
+                    .starts_with("stopped part-way through the flow; the take is what was recorded up to then"))
+        << report.value("warning", "");
     EXPECT_EQ(report["steps"], nlohmann::json::array()) << "the interrupted wait counted as done";
     EXPECT_NE(readText(errFile()).find("vanto: stopped during step 1; keeping what has been recorded\n"),
               std::string::npos)

@@ -396,8 +396,8 @@ TEST_F(SheetWindow, ASheetThatAsksRecordsBothTakesIntoOneVideoEachWhereTheLastEn
     std::ofstream(configFolder() / "config.json") << Json{{"token", token}, {"apiBase", service.base()}}.dump();
     const std::string page = "file://" + (fs::path(VANTO_SOURCE_DIR) / "tests/e2e/pages/promptrun.html").string();
     const Json begin = {{"action", "click"}, {"target", "Begin"}, {"role", "button"}};
-    for (const auto& [prompt, steps] :
-         {std::pair{firstPrompt, Json{{{"action", "navigate"}, {"url", page}}, begin}}, {secondPrompt, Json{begin}}}) {
+    for (const auto& [prompt, steps] : {std::pair{firstPrompt, Json{{{"action", "navigate"}, {"url", page}}, begin}},
+                                        {secondPrompt, Json::array({begin})}}) {
         auto stored = service.call("POST", "/__plans", Json{{"prompt", prompt}, {"plan", {{"steps", steps}}}}.dump(),
                                    {{"Content-Type", "application/json"}});
         ASSERT_EQ(stored.status, 201) << stored.body;
