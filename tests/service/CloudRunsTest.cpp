@@ -148,9 +148,10 @@ protected:
     }
 
     // A run recording at once, the person having always allowed it.
-    std::string recording(nlohmann::json extra = nlohmann::json::object()) {
+    std::string recording(nlohmann::json extra = nlohmann::json::object(),
+                          nlohmann::json scenes = {take("https://shop.example/cart")}) {
         defaults.set(CloudRuns::alwaysAllowedKey, true);
-        auto id = enqueue({take("https://shop.example/cart")}, std::move(extra));
+        auto id = enqueue(std::move(scenes), std::move(extra));
         runs->poll();
         EXPECT_TRUE(mainThread.until([&] { return window.records == 1; })) << run(id);
         if (window.records != 1) throw std::runtime_error("the run did not record");
@@ -227,10 +228,21 @@ TEST_F(CloudRunsTest, progressGoesOnceAndATakeStoppedAtTheMachineIsReportedSo) {
     EXPECT_EQ(kept[1]["report"]["takes"][0]["state"], "pending");
     EXPECT_FALSE(std::filesystem::exists(folder));
     EXPECT_FALSE(std::filesystem::exists(home.path() / "cloud-run.json"));
+
+    // Offered again once it is over, the run is not recorded a second time.
+    service.call("POST", "/__cloud/runs/" + id + "/offer-again", "{}", {{"Content-Type", "application/json"}});
+    runs->poll();
+    ASSERT_TRUE(mainThread.until([&] { return reports(id).size() == 3; }));
+    EXPECT_EQ(reports(id)[2]["detail"], "Vanto lost track of the run");
+    EXPECT_EQ(window.records, 1);
+    EXPECT_FALSE(runs->busy());
 }
 
 TEST_F(CloudRunsTest, aRunOverItsTimeIsStoppedAndSaysWhy) {
-    auto id = recording({{"limits", {{"run_ms", 60000}}}});
+    auto driven = take("https://shop.example/cart");
+    driven["driven"] = true;
+    auto id = recording({{"limits", {{"run_ms", 60000}}}}, {driven});
+    EXPECT_TRUE(window.current->driver);
     for (int i = 0; i < 6; ++i) beat(); // 60 s: not over yet
     EXPECT_EQ(window.stops, 0);
     beat();
@@ -260,6 +272,20 @@ TEST_F(CloudRunsTest, aSwitchOffHeardWithAHeartbeatStopsTheTake) {
     auto last = reports(id).back();
     EXPECT_EQ(last["state"], "cancelled");
     EXPECT_EQ(last["code"], "switch_off");
+}
+
+TEST_F(CloudRunsTest, aRunTakenAwayStopsItsTakeAndSaysNothingMore) {
+    auto id = recording();
+    service.call("POST", "/__cloud/runs/" + id + "/take-away", "{}", {{"Content-Type", "application/json"}});
+    clock.waitForSleepers(1);
+    clock.advance(CloudRuns::heartbeatEvery); // the heartbeat hears 409 and beats no more
+    ASSERT_TRUE(mainThread.until([&] { return window.stops == 1; }));
+    window.save(SheetReport::State::failed, "the take was stopped part-way");
+    window.end();
+    mainThread.drain();
+    EXPECT_FALSE(runs->busy()); // nothing to settle
+    EXPECT_EQ(requestsTo("/api/recorder/runs/" + id + "/report"), 0);
+    EXPECT_FALSE(std::filesystem::exists(home.path() / "cloud-run.json"));
 }
 
 TEST_F(CloudRunsTest, aQuitDuringARunIsReportedAtTheNextStart) {
