@@ -5,6 +5,7 @@
 #include "cloud/CloudGuard.h"
 #include "cloud/CloudPolicy.h"
 #include "cloud/CloudReport.h"
+#include "cloud/CloudSheetMaker.h"
 #include "drivers/TakeDriver.h"
 #include "platform/Clock.h"
 #include "platform/Defaults.h"
@@ -141,8 +142,14 @@ private:
     };
 
     void settleHeldRun();
+    // Runs work on the main thread later, unless this object is gone by then.
+    void later(std::function<void()> work);
+    // One report outside any run's order of sends, its answer unread.
+    void reportOnce(const APIClient& api, const std::string& run, const std::string& claimToken, nlohmann::json body);
     void handle(const CloudClaim& claim, APIClient api);
     void record(const std::shared_ptr<Active>& run);
+    void recordMade(const std::shared_ptr<Active>& run, const std::shared_ptr<CloudSheetMaker::Made>& made,
+                    std::optional<DemoProgress::Place> placement);
     void forward(const std::shared_ptr<Active>& run, const SheetReport& report);
     void send(const std::shared_ptr<Active>& run, nlohmann::json body);
     void startHeartbeat(const std::shared_ptr<Active>& run);
