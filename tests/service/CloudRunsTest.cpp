@@ -138,7 +138,7 @@ protected:
 
     // A run recording at once, the person having always allowed it.
     std::string recording(nlohmann::json extra = nlohmann::json::object(),
-                          nlohmann::json scenes = {take("https://shop.example/cart")}) {
+                          nlohmann::json scenes = nlohmann::json::array({take("https://shop.example/cart")})) {
         defaults.set(CloudRuns::alwaysAllowedKey, true);
         auto id = enqueue(std::move(scenes), std::move(extra));
         runs->poll();
@@ -225,7 +225,7 @@ TEST_F(CloudRunsTest, progressGoesOnceAndATakeStoppedAtTheMachineIsReportedSo) {
 TEST_F(CloudRunsTest, aRunOverItsTimeIsStoppedAndSaysWhy) {
     auto driven = take("https://shop.example/cart");
     driven["driven"] = true;
-    auto id = recording({{"limits", {{"run_ms", 60000}}}}, {driven});
+    auto id = recording({{"limits", {{"run_ms", 60000}}}}, nlohmann::json::array({driven}));
     EXPECT_TRUE(window.current->driver);
     for (int i = 0; i < 6; ++i) beat(); // 60 s: not over yet
     EXPECT_EQ(window.stops, 0);
@@ -263,7 +263,7 @@ TEST_F(CloudRunsTest, aRunTakenAwayStopsItsTakeAndSaysNothingMore) {
 }
 
 TEST_F(CloudRunsTest, aQuitDuringARunIsReportedAtTheNextStart) {
-    auto id = enqueue({take("https://shop.example/cart")});
+    auto id = enqueue(nlohmann::json::array({take("https://shop.example/cart")}));
     runs->poll();
     ASSERT_TRUE(mainThread.until([&] { return !window.questions.empty() && reports(id).size() == 1; }));
     runs.reset(); // quit with the question still open
