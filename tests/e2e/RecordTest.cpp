@@ -206,7 +206,9 @@ TEST(Record, AWindowWhileMovingClickingAndTyping) {
     EXPECT_EQ(stopped["stopped"]["path"], output);
     EXPECT_EQ(stopped["stopped"]["events"], 3);
     const double reported = stopped["stopped"]["duration"].get<double>();
-    EXPECT_NEAR(reported, 5.0, 0.3);
+    // The take is timed from its first picture, which a loaded machine (the sanitizer
+    // tree beside other suites) delivers up to about half a second late.
+    EXPECT_NEAR(reported, 5.0, 0.6);
     // A busy machine may lose frames (the benchmark measures that); nothing else may
     // go wrong.
     if (stopped["stopped"].contains("warning")) {
@@ -227,7 +229,7 @@ TEST(Record, AWindowWhileMovingClickingAndTyping) {
     EXPECT_EQ(video["codec_name"], "h264");
     EXPECT_EQ(video["pix_fmt"], "yuv420p");
     EXPECT_EQ(video["r_frame_rate"], "30/1");
-    EXPECT_NEAR(probedDuration(probed), 5.0, 0.3);
+    EXPECT_NEAR(probedDuration(probed), 5.0, 0.6);
     EXPECT_NEAR(probedDuration(probed), reported, 0.2) << "the movie and the recorder disagree on its length";
     EXPECT_EQ(video["width"], geometry->width & ~1);
     EXPECT_EQ(video["height"], geometry->height & ~1);
