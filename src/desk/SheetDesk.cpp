@@ -134,7 +134,12 @@ RunParams selfRecordingParams(const OpenSheet& sheet, std::size_t scene,
 
 std::shared_ptr<TakeDriver> driverFor(const OpenSheet& sheet, std::size_t scene, Clock& clock) {
     if (!validScene(sheet, scene) || !sheet.progress.sheet.scenes[scene].driven) return nullptr;
-    if (sheet.driver) return sheet.driver;
+    if (sheet.driver) {
+        // Made ready like the file driver: an assistant's run keeps its looks in a folder
+        // of the run's, which the take writes into.
+        sheet.driver->prepare();
+        return sheet.driver;
+    }
     auto driver = std::make_shared<FileDriver>(FileDriver::folderBeside(sheet.location), clock);
     try {
         driver->prepare();

@@ -98,9 +98,9 @@ RunParams selfRecordingParams(const OpenSheet& sheet, std::size_t scene,
                               const std::optional<DemoProgress::Place>& place, std::filesystem::path output,
                               bool linked, std::shared_ptr<TakeDriver> driver);
 
-// The driver of a driven scene: the sheet's own (an assistant's run), else the file
-// driver beside the sheet, its folder made ready; none for a planned scene. Throws
-// FileDriver::Failure::noFolder.
+// The driver of a driven scene, made ready: the sheet's own (an assistant's run), else
+// the file driver beside the sheet; none for a planned scene. Throws what the sheet's
+// own driver throws, or FileDriver::Failure::noFolder.
 std::shared_ptr<TakeDriver> driverFor(const OpenSheet& sheet, std::size_t scene, Clock& clock);
 
 // What a run came to, as the report and the progress take it: landed when the take

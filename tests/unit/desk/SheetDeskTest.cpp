@@ -254,6 +254,7 @@ TEST_F(SheetDeskTest, anAssistantsRunRecordsUnaskedIntoItsFolderAndEndsAtATakeSt
     EXPECT_EQ(runs[0].driver, nullptr);
     EXPECT_EQ(runs[1].atSeconds, 15);
     EXPECT_EQ(runs[1].driver, sheet.driver) << "the run's driver, not a folder beside a sheet";
+    EXPECT_TRUE(fs::is_directory(folder() / "elsewhere")) << "made ready before its take";
     EXPECT_FALSE(fs::exists(folder() / "run" / "sheet.drive"));
     EXPECT_FALSE(fs::exists(SheetReport::location(sheet.location)));
     std::ifstream in(folder() / "run" / "report.json");
