@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <csignal>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -325,6 +326,35 @@ TEST_F(Cloud, APageOnAPrivateAddressIsRefusedAndTheRunFails) {
     EXPECT_NE(report.value("detail", "").find("only opens public web pages, not " + privatePage), std::string::npos)
         << report.dump(2);
     EXPECT_EQ(report.value("/report/takes/0/state"_json_pointer, ""), "failed");
+}
+
+// Last, as it ends the suite's window: quitting while a run records leaves the run
+// held, and the next launch tells the service the run ended with the quit.
+TEST_F(Cloud, QuittingWhileARunRecordsLeavesItHeldForTheNextLaunchToSettle) {
+    plan("long look", Json{{{"action", "click"}, {"target", "Begin"}, {"role", "button"}},
+                           {{"action", "wait"}, {"ms", 30000}, {"description", "lingers on the shop"}}});
+    const auto id = request({{"title", "Long tour"},
+                             {"stage", {{"width", 1280}, {"height", 720}}},
+                             {"scenes", {{{"kind", "take"}, {"prompt", "long look"}, {"startURL", shop()}}}}});
+    alwaysAllow(id);
+    const auto recording = runWhen(
+        id, [](const Json& now) { return lastReport(now).value("state", "") == "recording"; }, 60s);
+    ASSERT_EQ(lastReport(recording).value("state", ""), "recording") << recording.dump(2);
+    const auto held = suite->configFolder() / "cloud-run.json";
+    EXPECT_TRUE(fs::exists(held));
+
+    ::kill(suite->window->pid(), SIGTERM);
+    EXPECT_EQ(suite->window->wait(60s), exitedWith(0)) << "the window did not quit cleanly";
+    EXPECT_TRUE(fs::exists(held)) << "the run is no longer held";
+    EXPECT_EQ(run(id).value("state", ""), "recording") << "nothing final was said on the way out";
+
+    suite->window.emplace(std::vector<std::string>{vantoBinary(), "--window"});
+    const auto settled = runWhen(
+        id, [](const Json& now) { return now.value("state", "") == "failed"; }, 60s);
+    const auto report = lastReport(settled);
+    EXPECT_EQ(report.value("code", ""), "app_restarted") << settled.dump(2);
+    EXPECT_EQ(report.value("detail", ""), "Vanto quit during the run");
+    EXPECT_TRUE(e2e::waitFor([&] { return !fs::exists(held); }, 10s));
 }
 
 } // namespace
