@@ -464,8 +464,7 @@ void CloudRuns::finish(const std::shared_ptr<Active>& run, std::optional<nlohman
     run->heartbeat.request_stop();
     HeldRun::clear(seams_.heldRunFile);
     if (active_ == run) active_.reset();
-    if (!run->abandoned && run->finalBody)
-        settling_ = Settling{run->claim.id, run->claim.claimToken, *run->finalBody};
+    if (!run->abandoned && run->finalBody) settling_ = Settling{run->claim.id, run->claim.claimToken, *run->finalBody};
     tasks_->spawn([this, last = run->sending, folder = run->folder, id = run->claim.id](std::stop_token stop) {
         if (last && !last->wait(stop)) return;
         std::error_code ignored;

@@ -145,8 +145,7 @@ private:
     // Runs work on the main thread later, unless this object is gone by then.
     void later(std::function<void()> work);
     // One report outside any run's order of sends, its answer unread.
-    void reportOnce(const APIClient& api, const std::string& run, const std::string& claimToken,
-                    nlohmann::json body);
+    void reportOnce(const APIClient& api, const std::string& run, const std::string& claimToken, nlohmann::json body);
     void handle(const CloudClaim& claim, APIClient api);
     void record(const std::shared_ptr<Active>& run);
     void recordMade(const std::shared_ptr<Active>& run, const std::shared_ptr<CloudSheetMaker::Made>& made,
