@@ -197,6 +197,24 @@ protected:
     std::string shop() const { return "http://shop.example/"; }
 };
 
+// First, while the person is still asked: Escape declines and nothing is recorded.
+TEST_F(Cloud, EscapeDeclinesTheQuestionAndNothingIsRecorded) {
+    const auto id = request({{"title", "Declined tour"},
+                             {"stage", {{"width", 1280}, {"height", 720}}},
+                             {"scenes", {{{"kind", "take"}, {"prompt", "never asked"}, {"startURL", shop()}}}}});
+    ASSERT_TRUE(tree().waitFor("Record a demo for Claude?", 30s)) << tree().dump();
+    const auto dialog = waitForWindow(*suite->hands, "Record a demo for Claude?");
+    ASSERT_NE(dialog, 0u);
+    activateWindow(dialog);
+    suite->hands->ask(Json{{"cmd", "key"}, {"keys", {"escape"}}});
+    const auto ended = finished(id, 30s);
+    EXPECT_EQ(ended.value("state", ""), "refused") << ended.dump(2);
+    EXPECT_EQ(lastReport(ended).value("code", ""), "consent_declined");
+    EXPECT_TRUE(tree().gone("Record a demo for Claude?"));
+    EXPECT_EQ(titleOf(*suite->hands, suite->browser->pid()).value_or("").find("shop"), std::string::npos)
+        << "the stage browser was never given the page";
+}
+
 TEST_F(Cloud, TwoTakesAreAllowedRecordedInTheStageBrowserAndReportedDone) {
     plan("tour one", Json{{{"action", "click"}, {"target", "Begin"}, {"role", "button"}}});
     plan("tour two", Json{{{"action", "click"}, {"target", "Begin"}, {"role", "button"}}});
