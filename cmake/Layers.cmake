@@ -19,7 +19,7 @@ set(vanto_uses_stage base platform plan capture targets sheets)
 set(vanto_uses_agent base platform plan capture targets service sheets drivers cloud)
 set(vanto_uses_engine base platform plan capture targets service sheets drivers cloud agent)
 # The desktop application's own logic: what its window checks, asks and says.
-set(vanto_uses_desk base platform plan capture targets service sheets drivers cloud agent engine)
+set(vanto_uses_desk base platform plan capture targets service sheets drivers cloud stage agent engine)
 set(vanto_uses_cli base platform plan capture targets service sheets drivers cloud agent engine)
 
 # Backends sit on the seams only; the desktop application is a front end over the whole core.

@@ -8,6 +8,9 @@
 #include "agent/Agent.h"
 #include "agent/RunLog.h"
 #include "app/QtApplication.h"
+#include "cloud/CloudGuard.h"
+#include "cloud/CloudRuns.h"
+#include "cloud/HeldRun.h"
 #include "desk/MemoryPane.h"
 #include "desk/PromptHistory.h"
 #include "desk/SettingsPanes.h"
@@ -17,6 +20,8 @@
 #include "plan/Plan.h"
 #include "platform/Handoff.h"
 #include "platform/RunLoop.h"
+#include "platform/linux/LinuxResolver.h"
+#include "stage/StageBrowser.h"
 #include "targets/Picker.h"
 
 #include <QAction>
@@ -25,10 +30,12 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -40,6 +47,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTimer>
@@ -337,7 +345,7 @@ private:
 
 // ---- the main window ----------------------------------------------------------------
 
-class MainWindow final : public QMainWindow {
+class MainWindow final : public QMainWindow, public CloudRuns::Window {
 public:
     MainWindow(Engine& engine, RunLoop& loop) : engine_(engine), loop_(loop), history_(engine.platform().defaults) {
         setWindowTitle("Vanto");
@@ -352,6 +360,10 @@ public:
     }
 
     ~MainWindow() override {
+        // The cloud runs go first: nothing of theirs may call into a window going away.
+        // A run still recording keeps its held run for the next launch to settle.
+        forgetCloudQuestion();
+        cloud_.reset();
         // A take or a connection still going is called off and waited for, so that
         // nothing outlives the engine it uses.
         if (take_.joinable()) {
@@ -381,7 +393,7 @@ public:
         show();
         raise();
         activateWindow();
-        if (opening.recordsItself) recordItself(*sheet_);
+        if (opening.recordsItself) recordUnattended(*sheet_, true);
     }
 
     // A later launch's request: its sheet opens as one opened from outside; without one
@@ -394,9 +406,106 @@ public:
         activateWindow();
     }
 
+    // Once, at launch: assistants' requests are looked for from now on.
+    void startCloudRuns() {
+        auto& platform = engine_.platform();
+        CloudRuns::Seams seams{platform.mainThread,
+                               platform.clock,
+                               platform.defaults,
+                               platform.random,
+                               [this] { return engine_.serviceClient(); },
+                               CloudGuard::resolve(systemResolver_),
+                               HeldRun::location(engine_.configStore().url()),
+                               platform.paths.dataDir() / "Runs"};
+        cloud_ = std::make_unique<CloudRuns>(std::move(seams), *this);
+        cloud_->start();
+    }
+
+    // ---- what the cloud runs ask of the window (on the main thread) ----
+
+    bool isRecording() override { return running_; }
+
+    void record(CloudRuns::Recording recording) override {
+        OpenSheet sheet{recording.folder / "sheet.json", DemoProgress(std::move(recording.sheet)),
+                        std::move(recording.report),     recording.reportFile,
+                        std::move(recording.driver),     std::move(recording.policy)};
+        // The first take goes where the claim said; later ones where the last ended.
+        if (recording.placement) {
+            sheet.progress.videoID = recording.placement->videoID;
+            sheet.progress.endOfLastTake = recording.placement->atSeconds;
+        }
+        cloudSaved_ = std::move(recording.saved);
+        cloudEnded_ = std::move(recording.ended);
+        recordUnattended(std::move(sheet), false);
+    }
+
+    void stopCloudTake() override {
+        if (running_ && cloudEnded_ && stop_) stop_->set();
+    }
+
+    void ask(const CloudRuns::Question& question, std::function<void(CloudRuns::Answer)> answered) override {
+        forgetCloudQuestion();
+        show();
+        raise();
+        activateWindow();
+        auto* dialog = new QDialog(this);
+        dialog->setWindowTitle(qs(question.title));
+        dialog->setAccessibleName(qs(question.title));
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        dialog->setModal(true);
+        auto* layout = new QVBoxLayout(dialog);
+        layout->addWidget(heading(qs(question.title), dialog));
+        auto* text = wrapped(qs(question.text), dialog);
+        text->setMinimumWidth(420);
+        layout->addWidget(text);
+        auto* row = new QHBoxLayout;
+        row->addStretch(1);
+        auto chosen = std::make_shared<std::optional<CloudRuns::Answer>>();
+        const std::pair<const char*, CloudRuns::Answer> buttons[] = {
+            {CloudRuns::allowButton, CloudRuns::Answer::allow},
+            {CloudRuns::alwaysAllowButton, CloudRuns::Answer::alwaysAllow},
+            {CloudRuns::declineButton, CloudRuns::Answer::decline}};
+        for (const auto& [title, answer] : buttons) {
+            auto* button = named(new QPushButton(title, dialog), title);
+            // Return answers nothing: recording someone else's demo takes a deliberate click.
+            button->setAutoDefault(false);
+            button->setDefault(false);
+            QObject::connect(button, &QPushButton::clicked, dialog, [dialog, chosen, answer] {
+                *chosen = answer;
+                dialog->accept();
+            });
+            row->addWidget(button);
+        }
+        layout->addLayout(row);
+        // Escape, the window's close button and every other way out decline.
+        QObject::connect(dialog, &QDialog::finished, dialog, [chosen, answered = std::move(answered)](int) {
+            answered(chosen->value_or(CloudRuns::Answer::decline));
+        });
+        cloudQuestion_ = dialog;
+        dialog->open();
+    }
+
+    void alwaysAllowedChanged() override {
+        if (settings_ && settings_->isVisible()) settings_->refresh();
+    }
+
+    std::optional<std::int64_t> screenHeight() override {
+        QScreen* screen = QGuiApplication::primaryScreen();
+        if (!screen && !QGuiApplication::screens().isEmpty()) screen = QGuiApplication::screens().front();
+        if (!screen) return std::nullopt;
+        return screen->availableGeometry().height();
+    }
+
+    bool permissionsMissing() override {
+        const auto granted = engine_.permissions(false);
+        return !granted.screenRecording || !granted.accessibility;
+    }
+
     // Quitting during a take calls it off first; the window goes once it has ended.
     void quit() {
         quitting_ = true;
+        // Unanswered, the request stays this machine's: the next launch settles it.
+        forgetCloudQuestion();
         if (!running_) {
             loop_.quit();
             return;
@@ -617,23 +726,31 @@ private:
     }
 
     // On the take's own thread: one run of the agent, and what it came to for the result
-    // dialog and for the sheet. A driven scene's driver is made ready here, so that a
-    // folder that cannot be made fails the take like any other run's error.
+    // dialog and for the sheet. A driven scene's driver is made ready here, and a
+    // sheet's stage browser brought up and placed, so that either failing fails the
+    // take like any other run's error. Unattended: nobody pressed Record for it.
     std::pair<TakeFlow::Outcome, TakeResult> runOne(RunParams params, const std::optional<OpenSheet>& sheet,
                                                     std::optional<std::size_t> scene, Agent::Callbacks callbacks,
-                                                    const ProgressLog& log, std::stop_token token) {
+                                                    const ProgressLog& log, std::stop_token token,
+                                                    bool unattended = false) {
         TakeFlow::Outcome outcome;
         TakeResult taken{TakeFailure{}, false};
         outcome.path = params.output.string();
+        const auto stopped = callbacks.stopped;
         {
             // Gone before the window hears of the end: the window waits for this thread then.
             Agent agent = engine_.makeAgent(log, std::move(callbacks));
             try {
-                if (sheet && scene) params.driver = SheetDesk::driverFor(*sheet, *scene, engine_.platform().clock);
+                if (sheet && scene) {
+                    params.driver = SheetDesk::driverFor(*sheet, *scene, engine_.platform().clock);
+                    auto desktop = stageDesktop();
+                    SheetDesk::putOnStage(params, *sheet, stageProfile(), desktop, token);
+                }
                 const auto report = agent.run(params, token);
                 outcome.uploadURL = report.uploadURL;
                 if (!report.path.empty()) outcome.path = report.path;
-                taken = SheetDesk::result(report, params);
+                taken = unattended ? SheetDesk::unattendedResult(report, params, stopped && stopped())
+                                   : SheetDesk::result(report, params);
             } catch (const PlanError& error) {
                 outcome.error = error.what();
                 outcome.plannerAsked = true;
@@ -644,6 +761,17 @@ private:
         if (outcome.error) taken = {TakeFailure{*outcome.error}, false};
         outcome.learned = !engine_.corrections().touchedKeys().empty();
         return {outcome, taken};
+    }
+
+    std::filesystem::path stageProfile() { return StageBrowser::profile(engine_.platform().paths); }
+
+    // What the stage browser needs of the desktop; its window is placed through the
+    // accessibility interface, on the main thread as every use of the resolver.
+    StageBrowser::Desktop stageDesktop() {
+        auto& platform = engine_.platform();
+        return {platform.processes, platform.windows, platform.clock, [this](std::int32_t pid, const Rect& frame) {
+                    engine_.platform().mainThread.run([&] { engine_.resolver().windows().place(pid, frame); });
+                }};
     }
 
     ProgressLog statusLog() {
@@ -675,9 +803,10 @@ private:
         loop_.post([this, outcome, scene, taken] { finished(outcome, scene, taken); });
     }
 
-    // A sheet that records itself, on the take's thread: the person's consent while agents
-    // may not record, then every take without Record or approval.
-    void recordItself(OpenSheet sheet) {
+    // A sheet that records itself (after the person's consent while agents may not
+    // record) or an assistant's run (asked for elsewhere), on the take's thread: every
+    // take without Record or approval.
+    void recordUnattended(OpenSheet sheet, bool askConsentFirst) {
         running_ = true;
         complaints_.setSelfRecording(true);
         setStatus(SheetDesk::ended(sheet.report));
@@ -685,9 +814,9 @@ private:
         stop_ = stop;
         const bool linked = engine_.configStore().load().has_value();
         if (take_.joinable()) take_.join();
-        take_ = std::jthread([this, sheet, stop, linked](std::stop_token token) mutable {
+        take_ = std::jthread([this, sheet, stop, linked, askConsentFirst](std::stop_token token) mutable {
             SheetDesk::SelfRun run;
-            run.ask = [this, file = sheet.reportFile()] { return askConsent(file); };
+            if (askConsentFirst) run.ask = [this, file = sheet.reportFile()] { return askConsent(file); };
             run.record = [&, this](std::size_t scene, const std::optional<DemoProgress::Place>& place) {
                 if (token.stop_requested()) throw SheetDesk::Quit{};
                 const auto params =
@@ -695,15 +824,23 @@ private:
                 Agent::Callbacks callbacks;
                 callbacks.charsPerSecond = TakeFlow::keyboardSpeed(engine_.platform().defaults);
                 callbacks.stopped = [stop] { return stop->isSet(); };
-                auto taken = runOne(params, sheet, scene, std::move(callbacks), statusLog(), token).second;
+                auto taken = runOne(params, sheet, scene, std::move(callbacks), statusLog(), token, true).second;
                 if (token.stop_requested()) throw SheetDesk::Quit{};
                 return taken;
             };
-            run.changed = [this](const OpenSheet& now) { loop_.post([this, now] { sheetChanged(now); }); };
+            run.changed = [this](const OpenSheet& now) {
+                loop_.post([this, now] {
+                    sheetChanged(now);
+                    // While quitting an assistant's run hears nothing more: it stays held
+                    // for the next launch to settle.
+                    if (now.cloud && cloudSaved_ && !quitting_) cloudSaved_(now.report);
+                });
+            };
             run.complain = [this](const TakeFlow::Complaint& complaint) {
                 loop_.post([this, complaint] { complain(complaint); });
             };
             SheetDesk::recordItself(sheet, engine_.platform().defaults, run);
+            SheetDesk::leaveStage(sheet, stageProfile(), engine_.platform().processes);
             loop_.post([this, sheet] { selfRecordingEnded(sheet); });
         });
     }
@@ -752,10 +889,13 @@ private:
         if (take_.joinable()) take_.join();
         questions_.clear();
         complaints_.setSelfRecording(false);
+        cloudSaved_ = nullptr;
+        auto cloudEnded = std::exchange(cloudEnded_, nullptr);
         if (quitting_) {
             loop_.quit();
             return;
         }
+        if (cloudEnded) cloudEnded();
         setStatus(SheetDesk::ended(last.report));
         // As after a take of the person's: the window comes forward with how it went.
         show();
@@ -896,6 +1036,13 @@ private:
         dialog->open();
     }
 
+    // The consent question of an assistant's run goes unanswered.
+    void forgetCloudQuestion() {
+        if (!cloudQuestion_) return;
+        QObject::disconnect(cloudQuestion_, &QDialog::finished, nullptr, nullptr);
+        cloudQuestion_->close();
+    }
+
     void openSettings(int pane) {
         if (!settings_) settings_ = std::make_unique<SettingsWindow>(engine_);
         settings_->showPane(pane);
@@ -928,6 +1075,12 @@ private:
     bool anotherSheet_ = false;
     std::vector<QPointer<QMessageBox>> questions_;
     std::shared_ptr<StopFlag> stop_;
+    // The assistant's run being recorded: told of each save and, once, of its end.
+    std::function<void(const SheetReport&)> cloudSaved_;
+    std::function<void()> cloudEnded_;
+    QPointer<QDialog> cloudQuestion_;
+    LinuxResolver systemResolver_;
+    std::unique_ptr<CloudRuns> cloud_;
     bool running_ = false;
     bool quitting_ = false;
     bool accountBusy_ = false;
@@ -960,6 +1113,7 @@ int runDesktopWindow(Engine& engine, RunLoop& mainLoop, const std::optional<std:
         window = std::make_unique<MainWindow>(engine, mainLoop);
         window->show();
         if (sheet) window->openSheet(*sheet, true);
+        window->startCloudRuns();
         pump(mainLoop, open);
     });
     // A termination request (a logout, say) or Ctrl-C in the terminal that started the

@@ -1,6 +1,8 @@
 #include "desk/SheetDesk.h"
 
 #include "base/Text.h"
+#include "cloud/CloudGuard.h"
+#include "cloud/CloudPolicy.h"
 #include "drivers/FileDriver.h"
 #include "sheets/Placement.h"
 
@@ -126,11 +128,18 @@ RunParams selfRecordingParams(const OpenSheet& sheet, std::size_t scene,
     }
     auto params = runParams(sheet, scene, take, std::move(output), linked, std::move(driver));
     params.assumeYes = true;
+    params.cloud = sheet.cloud;
     return params;
 }
 
 std::shared_ptr<TakeDriver> driverFor(const OpenSheet& sheet, std::size_t scene, Clock& clock) {
     if (!validScene(sheet, scene) || !sheet.progress.sheet.scenes[scene].driven) return nullptr;
+    if (sheet.driver) {
+        // Made ready like the file driver: an assistant's run keeps its looks in a folder
+        // of the run's, which the take writes into.
+        sheet.driver->prepare();
+        return sheet.driver;
+    }
     auto driver = std::make_shared<FileDriver>(FileDriver::folderBeside(sheet.location), clock);
     try {
         driver->prepare();
@@ -153,6 +162,41 @@ TakeResult result(const AgentReport& report, const RunParams& params) {
     // Uploaded, and put into the video it was meant for when one was named.
     const bool landed = params.upload && report.uploadID && (!params.into || report.insertedInto);
     return {run, landed};
+}
+
+TakeResult unattendedResult(const AgentReport& report, const RunParams& params, bool stopped) {
+    auto taken = result(report, params);
+    const bool partWay = report.warning && report.warning->find(stoppedPartWay) != std::string::npos;
+    if (stopped || partWay)
+        taken = {TakeFailure{report.warning.value_or(std::string(stoppedPartWay) + " through the flow")}, false};
+    return taken;
+}
+
+void putOnStage(RunParams& params, const OpenSheet& sheet, const std::filesystem::path& profile,
+                StageBrowser::Desktop& desktop, std::stop_token stop) {
+    const auto& stage = sheet.progress.sheet.stage;
+    if (!stage) return;
+    params.pid = StageBrowser::ensure(*stage, profile, desktop, stop);
+    if (!params.startURL) return;
+    // The rehearsal starts from what the browser shows, so the take's page is opened
+    // first (the run loads it again before recording). An assistant's run opens only
+    // what its policy allows. The running browser takes the address over from the
+    // process started here, in a new tab, and that process ends.
+    const auto& url = *params.startURL;
+    if (params.cloud) CloudGuard::check(url, params.cloud->allowedFiles, params.cloud->resolver());
+    auto arguments = StageBrowser::arguments(StageBrowser::placement(*stage, desktop.windows), profile,
+                                             StageBrowser::runsAsRoot(desktop.processes));
+    arguments.back() = url;
+    const auto opener = desktop.processes.launch(std::string(StageBrowser::program), arguments);
+    if (!opener.pid) throw StageBrowser::Failure::couldNotLaunch(opener.failure);
+    for (int look = 0; look < startPageLooks && !desktop.processes.launched(*opener.pid).ended; ++look)
+        if (!desktop.clock.sleep(StageBrowser::lookAgain, stop)) throw Cancelled();
+    if (!desktop.clock.sleep(startPageSettles, stop)) throw Cancelled();
+}
+
+void leaveStage(const OpenSheet& sheet, const std::filesystem::path& profile, Processes& processes) {
+    if (!sheet.progress.sheet.stage || sheet.cloud) return;
+    if (const auto pid = StageBrowser::running(processes, profile)) processes.terminate(*pid);
 }
 
 std::optional<TakeFlow::Complaint> save(const OpenSheet& sheet) {
@@ -228,7 +272,8 @@ Opening open(const std::filesystem::path& location, const Situation& situation, 
             recordsItself = false;
         }
     }
-    opening.sheet = OpenSheet{location, DemoProgress(std::move(sheet)), std::move(report)};
+    opening.sheet =
+        OpenSheet{location, DemoProgress(std::move(sheet)), std::move(report), std::nullopt, nullptr, nullptr};
     opening.recordsItself = recordsItself;
     return opening;
 }
@@ -241,7 +286,7 @@ void recordItself(OpenSheet& sheet, Defaults& defaults, const SelfRun& run) {
     try {
         std::optional<std::string> refused;
         try {
-            refused = AgentRecording::consent(defaults, sheet.report, saved, run.ask);
+            if (run.ask) refused = AgentRecording::consent(defaults, sheet.report, saved, run.ask);
         } catch (const std::exception& error) {
             // The yes could not be kept: asking again next time is better than recording
             // against a setting that says no.

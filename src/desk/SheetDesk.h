@@ -13,16 +13,21 @@
 #include "sheets/DemoProgress.h"
 #include "sheets/SelfRecording.h"
 #include "sheets/SheetReport.h"
+#include "stage/StageBrowser.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
 namespace vanto {
+
+class CloudPolicy;
 
 // A demo sheet open in the window's demo pane: where it lies, how far it got and the
 // report written beside it.
@@ -30,8 +35,14 @@ struct OpenSheet {
     std::filesystem::path location;
     DemoProgress progress;
     SheetReport report;
+    // An assistant's run: its report lies in the run's folder rather than beside a
+    // sheet, its driven scenes take their steps from the service, and every take keeps
+    // to the run's policy.
+    std::optional<std::filesystem::path> reportAt;
+    std::shared_ptr<TakeDriver> driver;
+    std::shared_ptr<const CloudPolicy> cloud;
 
-    std::filesystem::path reportFile() const { return SheetReport::location(location); }
+    std::filesystem::path reportFile() const { return reportAt ? *reportAt : SheetReport::location(location); }
 };
 
 // What the window decides about demo sheets: opening one (from its menu, from the
@@ -87,13 +98,31 @@ RunParams selfRecordingParams(const OpenSheet& sheet, std::size_t scene,
                               const std::optional<DemoProgress::Place>& place, std::filesystem::path output,
                               bool linked, std::shared_ptr<TakeDriver> driver);
 
-// The driver of a driven scene: the file driver beside the sheet, its folder made
-// ready; none for a planned scene. Throws FileDriver::Failure::noFolder.
+// The driver of a driven scene, made ready: the sheet's own (an assistant's run), else
+// the file driver beside the sheet; none for a planned scene. Throws what the sheet's
+// own driver throws, or FileDriver::Failure::noFolder.
 std::shared_ptr<TakeDriver> driverFor(const OpenSheet& sheet, std::size_t scene, Clock& clock);
 
 // What a run came to, as the report and the progress take it: landed when the take
 // reached the service, and the video it was meant for when one was named.
 TakeResult result(const AgentReport& report, const RunParams& params);
+// The same for a take nobody pressed Record for: one that was stopped part-way fails
+// with the run's warning, since nobody is there to choose to keep half a take, and the
+// takes after it are not recorded.
+inline constexpr const char* stoppedPartWay = "stopped part-way";
+TakeResult unattendedResult(const AgentReport& report, const RunParams& params, bool stopped);
+
+// Before a take of a sheet with a stage: the stage browser runs with its window placed
+// for the stage, the take is pinned to it (its process) and shows the take's start
+// page. Nothing for a sheet without a stage. Throws StageBrowser::Failure, a refusal
+// of an assistant's run's policy, or Cancelled.
+inline constexpr int startPageLooks = 20;       // for the browser to take the page over
+inline constexpr double startPageSettles = 1.5; // seconds for the page to load
+void putOnStage(RunParams& params, const OpenSheet& sheet, const std::filesystem::path& profile,
+                StageBrowser::Desktop& desktop, std::stop_token stop);
+// After a sheet with a stage has recorded itself: its stage browser is asked to quit.
+// An assistant's run leaves it, as the browser outlives runs.
+void leaveStage(const OpenSheet& sheet, const std::filesystem::path& profile, Processes& processes);
 
 // Writes the report beside the sheet; a failure is said, never thrown.
 std::optional<TakeFlow::Complaint> save(const OpenSheet& sheet);
@@ -140,6 +169,7 @@ inline constexpr const char* couldNotOpen = "The demo sheet could not be opened"
 struct Quit {};
 
 struct SelfRun {
+    // None when the recording needs no consent here (an assistant's run, asked elsewhere).
     std::function<AgentRecording::Answer()> ask;
     // Records one take; throws Quit when the application is quitting.
     std::function<TakeResult(std::size_t scene, const std::optional<DemoProgress::Place>& place)> record;
@@ -148,9 +178,10 @@ struct SelfRun {
     std::function<void(const TakeFlow::Complaint&)> complain;
 };
 
-// On the take's thread: asks the person while agents may not record, then records the
-// takes one after another, each placed where the last ended. A quit abandons the
-// report with "Vanto quit during the take".
+// On the take's thread: asks the person while agents may not record (when there is a
+// question to ask), then records the takes one after another, each placed where the
+// last ended, the first where the progress says. A quit abandons the report with
+// "Vanto quit during the take".
 void recordItself(OpenSheet& sheet, Defaults& defaults, const SelfRun& run);
 
 // The status line once a sheet has recorded itself (or stopped).

@@ -7,6 +7,7 @@
 
 #include "DevService.h"
 #include "Harness.h"
+#include "WindowTree.h"
 #include "platform/Clock.h"
 #include "platform/JsonFileDefaults.h"
 #include "targets/CorrectionStore.h"
@@ -17,8 +18,6 @@
 #include <csignal>
 #include <sys/stat.h>
 #include <sys/xattr.h>
-
-#include <atspi/atspi.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -33,144 +32,13 @@ namespace {
 namespace fs = std::filesystem;
 using test::DevService;
 
-fs::path screenshots() {
-    const auto folder = fs::path(vantoBinary()).parent_path() / "screenshots";
-    fs::create_directories(folder);
-    return folder;
-}
-
-// The window's picture as the display shows it, into the build folder.
-void screenshot(std::uint64_t windowID, const std::string& name) {
-    const auto geometry = xwininfo(windowID);
-    ASSERT_TRUE(geometry) << "no geometry for " << name;
-    const auto file = screenshots() / (name + ".png");
-    const char* display = std::getenv("DISPLAY");
-    auto grabbed = runCommand(
-        {"ffmpeg", "-loglevel", "error", "-y", "-f", "x11grab", "-video_size",
-         std::to_string(geometry->width) + "x" + std::to_string(geometry->height), "-i",
-         std::string(display ? display : ":0") + "+" + std::to_string(geometry->x) + "," + std::to_string(geometry->y),
-         "-frames:v", "1", file.string()},
-        20s);
-    ASSERT_TRUE(grabbed && grabbed->status == exitedWith(0)) << (grabbed ? grabbed->output : "ffmpeg did not end");
-    EXPECT_GT(fs::file_size(file), 1000u) << file;
-}
-
-// One element of the window as AT-SPI shows it.
-struct Node {
-    std::string role;
-    std::string name;
-    std::string description;
-    Geometry frame;
-};
-
-// The window's elements as AT-SPI gives them, read by this test itself through
-// libatspi, as an assistive technology would.
-class Tree {
-public:
-    explicit Tree(pid_t pid) : pid_(pid) { atspi_init(); }
-
-    // Every showing element of the program's application, in document order.
-    std::vector<Node> read() {
-        std::vector<Node> nodes;
-        AtspiAccessible* desktop = atspi_get_desktop(0);
-        const int apps = atspi_accessible_get_child_count(desktop, nullptr);
-        for (int i = 0; i < apps; ++i) {
-            AtspiAccessible* app = atspi_accessible_get_child_at_index(desktop, i, nullptr);
-            if (!app) continue;
-            if (static_cast<pid_t>(atspi_accessible_get_process_id(app, nullptr)) == pid_) walk(app, nodes, 0);
-            g_object_unref(app);
-        }
-        g_object_unref(desktop);
-        return nodes;
-    }
-
-    // The first showing element with this name (or description), once it is there;
-    // with after, the first one that follows an element named so (a dialog's button
-    // rather than the window's button of the same name).
-    std::optional<Node> waitFor(const std::string& name, Duration timeout = 20s, const std::string& after = "") {
-        std::optional<Node> found;
-        e2e::waitFor(
-            [&] {
-                bool past = after.empty();
-                for (auto& node : read()) {
-                    if (!past) {
-                        past = node.name == after || node.description == after;
-                        continue;
-                    }
-                    if (node.name == name || node.description == name) {
-                        found = node;
-                        return true;
-                    }
-                }
-                return false;
-            },
-            timeout, 200ms);
-        return found;
-    }
-
-    bool gone(const std::string& name, Duration timeout = 10s) {
-        return e2e::waitFor(
-            [&] {
-                for (auto& node : read())
-                    if (node.name == name || node.description == name) return false;
-                return true;
-            },
-            timeout, 200ms);
-    }
-
-    std::string dump() {
-        std::string out;
-        for (const auto& node : read()) out += node.role + " \"" + node.name + "\" \"" + node.description + "\"\n";
-        return out;
-    }
-
-private:
-    static std::string text(gchar* owned) {
-        std::string out = owned ? owned : "";
-        g_free(owned);
-        return out;
-    }
-
-    void walk(AtspiAccessible* element, std::vector<Node>& nodes, int depth) {
-        if (depth > 40) return;
-        AtspiStateSet* states = atspi_accessible_get_state_set(element);
-        const bool showing = states && atspi_state_set_contains(states, ATSPI_STATE_SHOWING);
-        if (states) g_object_unref(states);
-        if (depth > 0 && !showing) return;
-        Node node;
-        node.role = text(atspi_accessible_get_role_name(element, nullptr));
-        node.name = text(atspi_accessible_get_name(element, nullptr));
-        node.description = text(atspi_accessible_get_description(element, nullptr));
-        if (AtspiComponent* component = atspi_accessible_get_component_iface(element)) {
-            if (AtspiRect* rect = atspi_component_get_extents(component, ATSPI_COORD_TYPE_SCREEN, nullptr)) {
-                node.frame = {rect->x, rect->y, rect->width, rect->height};
-                g_free(rect);
-            }
-            g_object_unref(component);
-        }
-        if (depth > 0) nodes.push_back(node);
-        const int children = atspi_accessible_get_child_count(element, nullptr);
-        for (int i = 0; i < children; ++i) {
-            AtspiAccessible* child = atspi_accessible_get_child_at_index(element, i, nullptr);
-            if (!child) continue;
-            walk(child, nodes, depth + 1);
-            g_object_unref(child);
-        }
-    }
-
-    pid_t pid_;
-};
-
-Json centre(const Node& node) {
-    return {{"x", node.frame.x + node.frame.width / 2}, {"y", node.frame.y + node.frame.height / 2}};
-}
-
 // A home of its own, and the window in it; a second vanto types and clicks.
 class Window : public testing::Test {
 protected:
     Window() {
         ::setenv("HOME", home().c_str(), 1);
-        for (const char* name : {"VANTO_CONFIG", "VANTO_API_BASE", "XDG_STATE_HOME", "XDG_CONFIG_HOME"})
+        for (const char* name :
+             {"VANTO_CONFIG", "VANTO_API_BASE", "XDG_STATE_HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME"})
             ::unsetenv(name);
         fs::create_directories(configFolder());
         ::chmod(configFolder().c_str(), 0700);
@@ -491,13 +359,15 @@ TEST_F(SheetWindow, RecordTakesTheSelectedSceneOfTheSheetAndTheReportFollows) {
 }
 
 // A driven scene: the test is the agent beside the sheet, talking through tour.drive.
+// The sheet has a stage, so the take is recorded in the stage browser the window
+// starts, which it closes once the sheet has recorded itself.
 TEST_F(SheetWindow, ADrivenSceneTakesItsStepsFromTheFolderBesideTheSheetUntilItsDriverEndsIt) {
     DevService service;
     std::ofstream(configFolder() / "config.json")
         << Json{{"token", service.addAccount("ada@example.test", "Ada")}, {"apiBase", service.base()}}.dump();
     const std::string page = "file://" + (fs::path(VANTO_SOURCE_DIR) / "tests/e2e/pages/promptrun.html").string();
-    auto chromium = startChromium("about:blank", 0, 0, 1440, 900);
-    ASSERT_TRUE(waitForWindowOf(hands, chromium->pid(), "about:blank")) << "Chromium's window did not come up";
+    ::setenv("XDG_DATA_HOME", (folder.path() / "data").c_str(), 1);
+    const auto profile = folder.path() / "data" / "vanto" / "Stage" / "Chrome";
     const auto sheet = folder.path() / "tour.json";
     std::ofstream(sheet) << Json{{"title", "Driven tour"},
                                  {"unattended", true},
@@ -536,7 +406,14 @@ TEST_F(SheetWindow, ADrivenSceneTakesItsStepsFromTheFolderBesideTheSheetUntilIts
         60s, 500ms))
         << report.dump(2);
     EXPECT_EQ(report.value("/takes/0/steps"_json_pointer, Json::array()), Json::array({"click Begin"}));
-    EXPECT_EQ(titleOf(hands, chromium->pid()).value_or("").rfind("seen load=1 begin=1 ", 0), 0u);
+    // The page was the stage browser's: it ran with the stage profile, and is asked to quit now.
+    auto stageBrowsers = [&] {
+        const auto listing = runCommand({"ps", "-axww", "-o", "args="});
+        return listing ? listing->output.find("--user-data-dir=" + profile.string()) : std::string::npos;
+    };
+    EXPECT_TRUE(fs::exists(profile / "Default")) << "no stage browser ran";
+    EXPECT_TRUE(e2e::waitFor([&] { return stageBrowsers() == std::string::npos; }, 20s, 200ms))
+        << "the stage browser is still running";
 }
 
 TEST_F(SheetWindow, WhileAgentsMayNotRecordThePersonIsAskedAndANoOrAnotherSheetRefusesIt) {

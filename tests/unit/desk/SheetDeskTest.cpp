@@ -1,11 +1,14 @@
 #include "desk/SheetDesk.h"
 
+#include "cloud/CloudGuard.h"
+#include "cloud/CloudPolicy.h"
 #include "drivers/FileDriver.h"
 #include "platform/fake/FakePlatform.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -201,6 +204,109 @@ TEST_F(SheetDeskTest, aTakeLandsOnlyWhereItWasMeantAndADrivenSceneTalksThroughTh
     complaints.setSelfRecording(true);
     EXPECT_FALSE(complaints.complain({"Title", "detail"}));
     EXPECT_EQ(complaints.unsaid(), "Title. detail");
+}
+
+// An assistant's run: no question here, the report in the run's folder, the first take
+// where the claim said, the run's own driver and policy; a take stopped part-way ends it.
+TEST_F(SheetDeskTest, anAssistantsRunRecordsUnaskedIntoItsFolderAndEndsAtATakeStoppedPartWay) {
+    const auto sheetText = R"({"title": "Run", "stage": {"width": 1280, "height": 720},
+        "scenes": [{"name": "A", "prompt": "a", "startURL": "https://shop.example/"},
+                   {"name": "B", "prompt": "b", "driven": true},
+                   {"name": "C", "prompt": "c"}]})";
+    auto demo = DemoSheet::decode(sheetText);
+    fs::create_directories(folder() / "run");
+    OpenSheet sheet{folder() / "run" / "sheet.json",
+                    DemoProgress(demo),
+                    SheetReport::forSheet(demo, desktop.clock.wallTime(), desktop.random),
+                    folder() / "run" / "report.json",
+                    nullptr,
+                    nullptr};
+    sheet.progress.videoID = "v9";
+    sheet.progress.endOfLastTake = 12;
+    sheet.driver = std::make_shared<FileDriver>(folder() / "elsewhere", desktop.clock);
+    sheet.cloud = std::make_shared<CloudPolicy>(std::vector<fs::path>{},
+                                                [](const std::string&) { return std::vector<std::string>{}; });
+    desktop.defaults.set(AgentRecording::defaultsKey, false); // the run was asked about elsewhere
+
+    std::vector<RunParams> runs;
+    SheetDesk::SelfRun run;
+    run.record = [&](std::size_t scene, const std::optional<DemoProgress::Place>& place) {
+        auto params = SheetDesk::selfRecordingParams(sheet, scene, place, "/tmp/t.mov", true,
+                                                     SheetDesk::driverFor(sheet, scene, desktop.clock));
+        runs.push_back(params);
+        AgentReport report;
+        report.uploadID = "take" + std::to_string(scene);
+        report.insertedInto = params.into;
+        report.insertedAtMs = static_cast<std::int64_t>(params.atSeconds.value_or(0) * 1000);
+        report.duration = 3;
+        // The second take is stopped part-way, and so is uploaded with a warning.
+        if (scene == 1) report.warn("stopped part-way through the flow; the take is what was recorded up to then");
+        return SheetDesk::unattendedResult(report, params, false);
+    };
+    run.changed = [](const OpenSheet&) {};
+    run.complain = [](const TakeFlow::Complaint& complaint) { ADD_FAILURE() << complaint.detail; };
+    SheetDesk::recordItself(sheet, desktop.defaults, run);
+
+    ASSERT_EQ(runs.size(), 2u) << "nothing is recorded after the stopped take";
+    EXPECT_EQ(runs[0].into, "v9");
+    EXPECT_EQ(runs[0].atSeconds, 12);
+    EXPECT_EQ(runs[0].cloud, sheet.cloud);
+    EXPECT_EQ(runs[0].driver, nullptr);
+    EXPECT_EQ(runs[1].atSeconds, 15);
+    EXPECT_EQ(runs[1].driver, sheet.driver) << "the run's driver, not a folder beside a sheet";
+    EXPECT_TRUE(fs::is_directory(folder() / "elsewhere")) << "made ready before its take";
+    EXPECT_FALSE(fs::exists(folder() / "run" / "sheet.drive"));
+    EXPECT_FALSE(fs::exists(SheetReport::location(sheet.location)));
+    std::ifstream in(folder() / "run" / "report.json");
+    const auto written = nlohmann::json::parse(in);
+    EXPECT_EQ(written["state"], "failed");
+    EXPECT_EQ(written["takes"][0]["state"], "recorded");
+    EXPECT_EQ(written["takes"][1]["state"], "failed");
+    EXPECT_NE(written["error"].get<std::string>().find("stopped part-way"), std::string::npos) << written.dump();
+    EXPECT_EQ(written["takes"][2]["state"], "pending");
+
+    // Before each take the stage browser is brought up, the take pinned to it and its
+    // start page opened there (only a public one for an assistant); a self-recording
+    // sheet's stage browser is closed after it, an assistant's is not.
+    const auto profile = folder() / "Stage" / "Chrome";
+    desktop.processes.programs["/bin/ps"] =
+        ProgramOutput{0, "  500 /usr/lib/chromium/chromium --user-data-dir=" + profile.string() + " --no-first-run\n"};
+    desktop.processes.table[500] = {1, "/usr/lib/chromium/chromium"};
+    desktop.windows.windows = {{{"number", 7},
+                                {"layer", 0},
+                                {"ownerPID", 500},
+                                {"ownerName", "Chromium"},
+                                {"bounds", {{"x", 0}, {"y", 0}, {"width", 800}, {"height", 600}}}}};
+    std::vector<std::int32_t> placed;
+    StageBrowser::Desktop stage{desktop.processes, desktop.windows, desktop.clock,
+                                [&](std::int32_t pid, const Rect&) { placed.push_back(pid); }};
+    RunParams params;
+    SheetDesk::putOnStage(params, sheet, profile, stage, {});
+    EXPECT_EQ(params.pid, 500);
+    EXPECT_EQ(placed, std::vector<std::int32_t>{500});
+    EXPECT_TRUE(desktop.processes.launches.empty()) << "no page to open";
+    params.startURL = "https://shop.example/";
+    params.cloud = sheet.cloud;
+    SheetDesk::putOnStage(params, sheet, profile, stage, {});
+    ASSERT_EQ(desktop.processes.launches.size(), 1u);
+    EXPECT_EQ(desktop.processes.launches[0].back(), "https://shop.example/");
+    EXPECT_NE(std::find(desktop.processes.launches[0].begin(), desktop.processes.launches[0].end(),
+                        "--user-data-dir=" + profile.string()),
+              desktop.processes.launches[0].end());
+    params.startURL = "http://127.0.0.1:8000/";
+    EXPECT_THROW(SheetDesk::putOnStage(params, sheet, profile, stage, {}), CloudGuard::Refusal);
+    EXPECT_EQ(desktop.processes.launches.size(), 1u) << "a private page is never opened";
+    SheetDesk::leaveStage(sheet, profile, desktop.processes);
+    EXPECT_TRUE(desktop.processes.terminated.empty());
+    sheet.cloud = nullptr;
+    SheetDesk::leaveStage(sheet, profile, desktop.processes);
+    EXPECT_EQ(desktop.processes.terminated, std::vector<std::int32_t>{500});
+
+    auto plain =
+        *open(write("plain.json", R"({"title": "P", "scenes": [{"name": "A", "prompt": "a"}]})"), outside).sheet;
+    RunParams unstaged;
+    SheetDesk::putOnStage(unstaged, plain, profile, stage, {});
+    EXPECT_FALSE(unstaged.pid) << "a sheet without a stage records where it is";
 }
 
 } // namespace
