@@ -465,7 +465,8 @@ public:
             {CloudRuns::allowButton, CloudRuns::Answer::allow},
             {CloudRuns::alwaysAllowButton, CloudRuns::Answer::alwaysAllow},
             {CloudRuns::declineButton, CloudRuns::Answer::decline}};
-        for (const auto& [title, answer] : buttons) {
+        for (const auto& [title, meaning] : buttons) {
+            const auto answer = meaning; // a copy: lambdas may not capture a structured binding
             auto* button = named(new QPushButton(title, dialog), title);
             // Return answers nothing: recording someone else's demo takes a deliberate click.
             button->setAutoDefault(false);

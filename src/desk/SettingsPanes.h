@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cloud/CloudRuns.h"
 #include "desk/TakeFlow.h"
 #include "platform/Defaults.h"
 #include "sheets/AgentRecording.h"
@@ -43,8 +44,8 @@ std::string note(bool screenGranted, bool accessibilityGranted, bool switchedOnH
 namespace AgentsPane {
 
 inline constexpr const char* agentsMayRecordKey = AgentRecording::defaultsKey;
-inline constexpr const char* acceptCloudKey = "acceptCloudRecordings";
-inline constexpr const char* alwaysAllowedKey = "cloudRecordingsAlwaysAllowed";
+inline constexpr const char* acceptCloudKey = CloudRuns::acceptKey;
+inline constexpr const char* alwaysAllowedKey = CloudRuns::alwaysAllowedKey;
 
 struct Switch {
     std::string key;
