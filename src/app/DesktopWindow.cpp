@@ -8,6 +8,7 @@
 #include "agent/Agent.h"
 #include "agent/RunLog.h"
 #include "app/QtApplication.h"
+#include "base/Error.h"
 #include "cloud/CloudGuard.h"
 #include "cloud/CloudRuns.h"
 #include "cloud/HeldRun.h"
@@ -128,7 +129,9 @@ QMessageBox* showAlert(QWidget* parent, const TakeFlow::Alert& alert, QMessageBo
 
 class SettingsWindow final : public QWidget {
 public:
-    explicit SettingsWindow(Engine& engine) : QWidget(nullptr, Qt::Window), engine_(engine) {
+    // openStage starts or shows the stage browser; the main window owns that work.
+    SettingsWindow(Engine& engine, std::function<void()> openStage)
+        : QWidget(nullptr, Qt::Window), engine_(engine), openStage_(std::move(openStage)) {
         setWindowTitle("Vanto Settings");
         setAccessibleName("Vanto Settings");
         resize(620, 460);
@@ -296,11 +299,8 @@ private:
             switches_.push_back({key, box});
         };
         addSwitch(switches[0]);
-        // The stage browser is not part of this build: the button says so rather than
-        // pretending to open one.
         auto* stage = named(new QPushButton(AgentsPane::stageHeading, pane), AgentsPane::stageHeading);
-        stage->setEnabled(false);
-        stage->setToolTip("This build has no stage browser yet.");
+        QObject::connect(stage, &QPushButton::clicked, this, [this] { openStage_(); });
         layout->addWidget(stage, 0, Qt::AlignLeft);
         layout->addWidget(wrapped(AgentsPane::stageExplanation, pane));
         addSwitch(switches[1]);
@@ -332,6 +332,7 @@ private:
     }
 
     Engine& engine_;
+    std::function<void()> openStage_;
     QTabWidget* tabs_ = nullptr;
     std::vector<PermissionRow> rows_;
     QLabel* note_ = nullptr;
@@ -370,6 +371,7 @@ public:
             if (stop_) stop_->set();
             take_.request_stop();
         }
+        stageTask_.request_stop();
         accountTask_.request_stop();
     }
 
@@ -507,10 +509,8 @@ public:
         quitting_ = true;
         // Unanswered, the request stays this machine's: the next launch settles it.
         forgetCloudQuestion();
-        if (!running_) {
-            loop_.quit();
-            return;
-        }
+        stageTask_.request_stop();
+        if (!running_) return quitWhenIdle();
         if (stop_) stop_->set();
         take_.request_stop();
         for (auto& dialog : questions_)
@@ -892,10 +892,7 @@ private:
         complaints_.setSelfRecording(false);
         cloudSaved_ = nullptr;
         auto cloudEnded = std::exchange(cloudEnded_, nullptr);
-        if (quitting_) {
-            loop_.quit();
-            return;
-        }
+        if (quitting_) return quitWhenIdle();
         if (cloudEnded) cloudEnded();
         setStatus(SheetDesk::ended(last.report));
         // As after a take of the person's: the window comes forward with how it went.
@@ -946,10 +943,7 @@ private:
             refreshPane();
             loadScene(sheet_->progress.selected);
         }
-        if (quitting_) {
-            loop_.quit();
-            return;
-        }
+        if (quitting_) return quitWhenIdle();
         setStatus(outcome.error ? "The last take stopped." : "The last take is recorded.");
         show();
         raise();
@@ -1044,8 +1038,42 @@ private:
         cloudQuestion_->close();
     }
 
+    // Starts the stage browser for the default stage, or brings the running one to its
+    // place, off the main thread: a launch waits up to 20 seconds for its window.
+    void openStage() {
+        if (stageBusy_ || quitting_) return;
+        stageBusy_ = true;
+        if (stageTask_.joinable()) stageTask_.join();
+        stageTask_ = std::jthread([this](std::stop_token stop) {
+            std::optional<std::string> failure;
+            try {
+                auto desktop = stageDesktop();
+                StageBrowser::ensure(Stage{}, stageProfile(), desktop, stop);
+            } catch (const Cancelled&) {
+            } catch (const std::exception& error) {
+                failure = error.what();
+            }
+            loop_.post([this, failure] { stageOpened(failure); });
+        });
+    }
+
+    void stageOpened(const std::optional<std::string>& failure) {
+        stageBusy_ = false;
+        if (stageTask_.joinable()) stageTask_.join();
+        if (quitting_) return quitWhenIdle();
+        if (failure)
+            showAlert(settings_ ? static_cast<QWidget*>(settings_.get()) : this,
+                      {"The stage browser could not be opened", *failure, {"OK"}}, QMessageBox::Warning, nullptr);
+    }
+
+    // The window goes once nothing of its own still runs: a take's or the stage
+    // browser's thread may be waiting on this main loop.
+    void quitWhenIdle() {
+        if (!running_ && !stageBusy_) loop_.quit();
+    }
+
     void openSettings(int pane) {
-        if (!settings_) settings_ = std::make_unique<SettingsWindow>(engine_);
+        if (!settings_) settings_ = std::make_unique<SettingsWindow>(engine_, [this] { openStage(); });
         settings_->showPane(pane);
     }
 
@@ -1084,10 +1112,12 @@ private:
     std::unique_ptr<CloudRuns> cloud_;
     bool running_ = false;
     bool quitting_ = false;
+    bool stageBusy_ = false;
     bool accountBusy_ = false;
     // Last: they end (and are waited for) before anything they use.
     std::jthread accountTask_;
     std::jthread take_;
+    std::jthread stageTask_;
 };
 
 // Hands Qt its events in slices between the run loop's own tasks, for as long as the

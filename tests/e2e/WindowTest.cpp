@@ -10,6 +10,7 @@
 #include "WindowTree.h"
 #include "platform/Clock.h"
 #include "platform/JsonFileDefaults.h"
+#include "stage/StageBrowser.h"
 #include "targets/CorrectionStore.h"
 
 #include <gtest/gtest.h>
@@ -111,6 +112,33 @@ TEST_F(Window, ComplainsAboutATimeWithoutAVideoAndShowsItsSettingsPanes) {
     press("Agents");
     EXPECT_TRUE(tree->waitFor("Let agents record"));
     screenshot(settings, "settings-agents");
+
+    // The pane's button starts the stage browser: a Chromium of the stage profile, its
+    // window placed for the default stage (the whole of this 1440 by 900 desktop).
+    press("Open the stage browser");
+    const auto profile = home() / ".local" / "share" / "vanto" / "Stage" / "Chrome";
+    std::optional<std::int32_t> stage;
+    EXPECT_TRUE(e2e::waitFor(
+        [&] {
+            const auto listing = runCommand({"ps", "-axww", "-o", "pid=,args="});
+            stage = listing ? vanto::StageBrowser::pid(listing->output, profile) : std::nullopt;
+            return stage.has_value();
+        },
+        30s, 300ms))
+        << "no stage browser started";
+    if (stage) {
+        const auto placed = waitForWindowOf(hands, *stage, "", 30s);
+        ASSERT_TRUE(placed) << "the stage browser showed no window";
+        EXPECT_TRUE(e2e::waitFor(
+            [&] {
+                const auto now = windowOf(hands, *stage);
+                return now && std::abs(now->value("width", 0) - 1440) <= 8 &&
+                       std::abs(now->value("height", 0) - 900) <= 8;
+            },
+            10s, 200ms))
+            << windowOf(hands, *stage).value_or(Json()).dump();
+        ::kill(*stage, SIGTERM);
+    }
 
     // Quit from the window's menu shortcut ends the program cleanly.
     activateWindow(windowID);
