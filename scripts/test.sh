@@ -5,7 +5,8 @@
 #   build-asan/  Debug with AddressSanitizer and UndefinedBehaviorSanitizer, built with
 #                clang, which also builds the fuzz targets and runs each for a short while
 # Unit tests run directly; end-to-end tests start their own headless desktops
-# (scripts/headless-desktop.sh), so nothing needs to be running beforehand.
+# (scripts/headless-desktop.sh), so nothing needs to be running beforehand. The
+# sanitizer tree is built while build/'s tests run.
 #
 # Environment: VANTO_JOBS (default 2) for the build and ctest; VANTO_SKIP_BOOTSTRAP=1
 # to skip the package check.
@@ -98,15 +99,36 @@ if [[ ${VANTO_SKIP_BOOTSTRAP:-0} != 1 ]]; then
   fi
 fi
 
+# clang, for libFuzzer; naming the compiler also turns a tree once made with g++ over.
+readonly asan_arguments=(-DCMAKE_BUILD_TYPE=Debug -DVANTO_SANITIZE=ON -DCMAKE_CXX_COMPILER=clang++
+  -DCMAKE_CXX_FLAGS_DEBUG=-gline-tables-only -DVANTO_FUZZ_SECONDS=12 -DVANTO_BENCH=OFF)
+asan_ready=false
+
 # Line tables are all that backtraces and the sanitizers' reports need; full debug
 # information would add a third to every compile and link.
 if build_tree build -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG"; then
+  # build/'s tests mostly wait on browsers, desktops and recordings, so the sanitizer
+  # tree compiles meanwhile, at a low priority that leaves them the processor they need;
+  # its output is shown once they are done.
+  say "configuring and building build-asan/ in the background"
+  nice -n 15 bash -c 'cmake -S . -B build-asan -G Ninja "$@" && cmake --build build-asan -j "$0"' \
+    "$jobs" "${asan_arguments[@]}" >"$logs/build-asan.log" 2>&1 &
+  asan_build=$!
   test_tree build
+  say "build-asan/, built in the background"
+  wait "$asan_build"
+  asan_status=$?
+  cat "$logs/build-asan.log"
+  if ((asan_status == 0)); then
+    asan_ready=true
+  else
+    problems+=("configuring or building build-asan/")
+  fi
+elif build_tree build-asan "${asan_arguments[@]}"; then
+  asan_ready=true
 fi
 
-# clang, for libFuzzer; naming the compiler also turns a tree once made with g++ over.
-if build_tree build-asan -DCMAKE_BUILD_TYPE=Debug -DVANTO_SANITIZE=ON -DCMAKE_CXX_COMPILER=clang++ \
-  -DCMAKE_CXX_FLAGS_DEBUG=-gline-tables-only -DVANTO_FUZZ_SECONDS=12 -DVANTO_BENCH=OFF; then
+if $asan_ready; then
   test_environment=(ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
     LSAN_OPTIONS=suppressions=$PWD/scripts/lsan-suppressions.txt:print_suppressions=0)
   # The connect time-out suite is three minutes of waiting for the real time-out; the
