@@ -10,6 +10,7 @@
 #include "plan/AgentError.h"
 #include "service/ConfigStore.h"
 #include "service/UploadError.h"
+#include "sheets/SheetReport.h"
 
 namespace vanto {
 namespace {
@@ -274,7 +275,8 @@ AgentReport Agent::execute(const RunParams& params, std::stop_token stop) {
     report.path = take.path;
     report.duration = take.duration;
     report.events = take.events;
-    if (!allRan) report.warn("stopped part-way through the flow; the take is what was recorded up to then");
+    if (!allRan)
+        report.warn(std::string(stoppedPartWay) + " through the flow; the take is what was recorded up to then");
     if (idledOut) report.warn("the agent sent nothing for 120 seconds, so the take ended there");
     if (take.warning) report.warn(*take.warning);
 

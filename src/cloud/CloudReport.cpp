@@ -26,7 +26,7 @@ Stop stopFor(const std::string& instruction) {
 std::optional<Stop> stopOf(const SheetReport& report, std::optional<Stop> active) {
     if (active) return active;
     if (report.state == SheetReport::State::failed && report.error &&
-        report.error->find("stopped part-way") != std::string::npos)
+        report.error->find(stoppedPartWay) != std::string::npos)
         return Stop::stoppedOnMac;
     return std::nullopt;
 }

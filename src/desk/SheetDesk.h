@@ -109,7 +109,6 @@ TakeResult result(const AgentReport& report, const RunParams& params);
 // The same for a take nobody pressed Record for: one that was stopped part-way fails
 // with the run's warning, since nobody is there to choose to keep half a take, and the
 // takes after it are not recorded.
-inline constexpr const char* stoppedPartWay = "stopped part-way";
 TakeResult unattendedResult(const AgentReport& report, const RunParams& params, bool stopped);
 
 // Before a take of a sheet with a stage: the stage browser runs with its window placed

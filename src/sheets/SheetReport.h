@@ -81,6 +81,9 @@ private:
 
 // The reason a report is abandoned with when the application quits during a take.
 inline constexpr const char* quitDuringTheTake = "Vanto quit during the take";
+// How a run's warning begins when its take was stopped before every step ran; a take's
+// error carrying it tells a stop at the machine from other failures.
+inline constexpr const char* stoppedPartWay = "stopped part-way";
 
 // Shown when a report could not be saved during a run: this, then the error's description.
 inline constexpr const char* couldNotWriteTheReport = "could not write the report: ";
