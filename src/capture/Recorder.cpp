@@ -299,10 +299,13 @@ StopResult Recorder::stop() {
         // a take that does not exist.
         throw CaptureError({"the recording left no movie at " + path.string(), "vanto.recorder", 1});
     }
-    if (auto dropped = droppedFramesSentence(stream->statistics()))
-        warning = warning ? *warning + "; " + *dropped : *dropped;
+    const auto statistics = stream->statistics();
+    if (auto dropped = droppedFramesSentence(statistics)) warning = warning ? *warning + "; " + *dropped : *dropped;
 
-    StopResult result{path.string(), duration, static_cast<std::int64_t>(log_.events.size()), warning};
+    // The movie's own length where the stream knows it: it runs a frame or two past the
+    // stop, and a take placed after this one must start where the movie really ends.
+    const double length = statistics.movieMs ? static_cast<double>(*statistics.movieMs) / 1000 : duration;
+    StopResult result{path.string(), length, static_cast<std::int64_t>(log_.events.size()), warning};
     lastTake_ = result;
     return result;
 }

@@ -105,6 +105,9 @@ public:
 struct StreamStatistics {
     std::int64_t framesWritten = 0;
     std::int64_t framesDropped = 0;
+    // How long the finished movie plays, in whole milliseconds, when the stream knows:
+    // it ends on a frame slot, which may lie a frame or two past the moment stop was asked.
+    std::optional<std::int64_t> movieMs;
 };
 
 class CaptureStream {

@@ -89,6 +89,7 @@ struct FFmpegMovieWriter::State {
     Scale scale;
     int sourceWidth = 0, sourceHeight = 0;
     bool finished = false;
+    std::optional<std::int64_t> lengthMs;
 
     void drain() {
         while (true) {
@@ -212,6 +213,20 @@ void FFmpegMovieWriter::finish() {
         std::filesystem::remove(finalised, ignored);
         throw;
     }
+    s.lengthMs = movieLengthMs(s.path);
+}
+
+std::optional<std::int64_t> FFmpegMovieWriter::lengthMs() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->lengthMs;
+}
+
+std::optional<std::int64_t> movieLengthMs(const std::filesystem::path& movie) {
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, movie.c_str(), nullptr, nullptr) < 0) return std::nullopt;
+    Input input(raw);
+    if (avformat_find_stream_info(input.get(), nullptr) < 0 || input->duration <= 0) return std::nullopt;
+    return input->duration * 1000 / AV_TIME_BASE;
 }
 
 void FFmpegMovieWriter::moveTo(const std::filesystem::path& to) {

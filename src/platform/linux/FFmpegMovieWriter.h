@@ -27,6 +27,10 @@ public:
     void finish();
     // Renames the movie, finished or not, and goes on writing it there. Any thread.
     void moveTo(const std::filesystem::path& to);
+    // How long the finished movie plays as its header says, in whole milliseconds (what
+    // a reader of the file, a service among them, takes for its length); none until
+    // finish() has made the normal movie. Any thread.
+    std::optional<std::int64_t> lengthMs() const;
 
 private:
     struct State;
@@ -35,6 +39,9 @@ private:
 
 // Copies the packets of a (fragmented) movie into a normal one at `to`.
 void remuxMovie(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// A movie's length from its header, in whole milliseconds; none when it cannot be read.
+std::optional<std::int64_t> movieLengthMs(const std::filesystem::path& movie);
 
 // Scales a BGRA picture to another size (bilinear).
 CapturedImage scaledPicture(const CapturedImage& picture, int width, int height);

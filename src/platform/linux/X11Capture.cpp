@@ -107,7 +107,10 @@ public:
         writer_->moveTo(to);
     }
 
-    StreamStatistics statistics() override { return {written_.load(), dropped_.load()}; }
+    StreamStatistics statistics() override {
+        // The movie's length is known once the writer has finished it, after halt().
+        return {written_.load(), dropped_.load(), writer_ ? writer_->lengthMs() : std::nullopt};
+    }
 
 private:
     // Ends capturing and waits until the movie is complete. Idempotent.
