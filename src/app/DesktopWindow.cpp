@@ -810,7 +810,7 @@ private:
     void recordUnattended(OpenSheet sheet, bool askConsentFirst) {
         running_ = true;
         complaints_.setSelfRecording(true);
-        setStatus(SheetDesk::ended(sheet.report));
+        setStatus(SheetDesk::ended(sheet));
         auto stop = std::make_shared<StopFlag>();
         stop_ = stop;
         const bool linked = engine_.configStore().load().has_value();
@@ -894,7 +894,7 @@ private:
         auto cloudEnded = std::exchange(cloudEnded_, nullptr);
         if (quitting_) return quitWhenIdle();
         if (cloudEnded) cloudEnded();
-        setStatus(SheetDesk::ended(last.report));
+        setStatus(SheetDesk::ended(last));
         // As after a take of the person's: the window comes forward with how it went.
         show();
         raise();

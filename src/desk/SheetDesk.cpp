@@ -304,18 +304,20 @@ void recordItself(OpenSheet& sheet, Defaults& defaults, const SelfRun& run) {
     }
 }
 
-std::string ended(const SheetReport& report) {
-    switch (report.state) {
+std::string ended(const OpenSheet& sheet) {
+    const bool assistant = sheet.cloud != nullptr;
+    switch (sheet.report.state) {
     case SheetReport::State::done:
-        return "The sheet recorded itself: every take is in the video.";
+        return assistant ? "The assistant's demo is recorded: every take is in the video."
+                         : "The sheet recorded itself: every take is in the video.";
     case SheetReport::State::refused:
     case SheetReport::State::failed:
-        return "The sheet stopped: " + report.error.value_or("");
+        return (assistant ? "The assistant's demo stopped: " : "The sheet stopped: ") + sheet.report.error.value_or("");
     case SheetReport::State::asking:
     case SheetReport::State::recording:
         break;
     }
-    return "The sheet is recording itself.";
+    return assistant ? "An assistant's demo is recording in the stage browser." : "The sheet is recording itself.";
 }
 
 } // namespace vanto::SheetDesk

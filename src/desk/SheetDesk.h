@@ -183,8 +183,9 @@ struct SelfRun {
 // "Vanto quit during the take".
 void recordItself(OpenSheet& sheet, Defaults& defaults, const SelfRun& run);
 
-// The status line once a sheet has recorded itself (or stopped).
-std::string ended(const SheetReport& report);
+// The status line while a sheet records itself and once it has (or stopped); an
+// assistant's run is told as such, since the person never opened its sheet.
+std::string ended(const OpenSheet& sheet);
 
 } // namespace SheetDesk
 } // namespace vanto
