@@ -75,6 +75,15 @@ Output openOutput(const std::filesystem::path& path) {
 
 constexpr unsigned hvc1 = MKTAG('h', 'v', 'c', '1');
 
+// A movie's length from its header, in whole milliseconds; none when it cannot be read.
+std::optional<std::int64_t> movieLengthMs(const std::filesystem::path& movie) {
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, movie.c_str(), nullptr, nullptr) < 0) return std::nullopt;
+    Input input(raw);
+    if (avformat_find_stream_info(input.get(), nullptr) < 0 || input->duration <= 0) return std::nullopt;
+    return input->duration * 1000 / AV_TIME_BASE;
+}
+
 } // namespace
 
 struct FFmpegMovieWriter::State {
@@ -219,14 +228,6 @@ void FFmpegMovieWriter::finish() {
 std::optional<std::int64_t> FFmpegMovieWriter::lengthMs() const {
     std::lock_guard lock(state_->mutex);
     return state_->lengthMs;
-}
-
-std::optional<std::int64_t> movieLengthMs(const std::filesystem::path& movie) {
-    AVFormatContext* raw = nullptr;
-    if (avformat_open_input(&raw, movie.c_str(), nullptr, nullptr) < 0) return std::nullopt;
-    Input input(raw);
-    if (avformat_find_stream_info(input.get(), nullptr) < 0 || input->duration <= 0) return std::nullopt;
-    return input->duration * 1000 / AV_TIME_BASE;
 }
 
 void FFmpegMovieWriter::moveTo(const std::filesystem::path& to) {

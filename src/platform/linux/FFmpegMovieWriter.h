@@ -40,9 +40,6 @@ private:
 // Copies the packets of a (fragmented) movie into a normal one at `to`.
 void remuxMovie(const std::filesystem::path& from, const std::filesystem::path& to);
 
-// A movie's length from its header, in whole milliseconds; none when it cannot be read.
-std::optional<std::int64_t> movieLengthMs(const std::filesystem::path& movie);
-
 // Scales a BGRA picture to another size (bilinear).
 CapturedImage scaledPicture(const CapturedImage& picture, int width, int height);
 
