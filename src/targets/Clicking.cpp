@@ -84,8 +84,7 @@ bool Targeting::click(const Step& step, std::int32_t pid, const std::optional<st
     list = meant(std::move(list), step);
 
     const auto app = applicationID(pid);
-    // Whether the store held an answer for these words before anybody was asked: a
-    // candidate chosen then came from it, and is forgotten when clicking it does nothing.
+    // An answer held for these words is asked about even for a single candidate.
     const bool hadAnswer = app && seams_.corrections.knows(*app, answerKey(step));
     std::vector<AXElement> chosen;
     bool remembered = false;
@@ -105,7 +104,7 @@ bool Targeting::click(const Step& step, std::int32_t pid, const std::optional<st
                 if (!list.empty()) chosen = {list.front()};
             } else {
                 chosen = std::move(resolution.chosen);
-                remembered = hadAnswer;
+                remembered = resolution.fromMemory;
             }
         }
     }
@@ -119,7 +118,7 @@ bool Targeting::click(const Step& step, std::int32_t pid, const std::optional<st
                 chosen = list;
             } else {
                 chosen = std::move(resolution.chosen);
-                remembered = hadAnswer;
+                remembered = resolution.fromMemory;
             }
         }
     }

@@ -60,7 +60,7 @@ Targeting::Resolution Targeting::whichOne(const Step& step, std::int32_t pid, co
             if (auto hit = answering(*correction, look(remembered, pid, fewMatches))) {
                 log("resolved " + text::quoted(key) + " to " + text::quoted(correction->label) +
                     " from a previous answer");
-                return {{*hit}, false};
+                return {{*hit}, false, true};
             }
             if (seams_.clock.now() >= deadline) break;
             pause(pollInterval);
@@ -68,7 +68,7 @@ Targeting::Resolution Targeting::whichOne(const Step& step, std::int32_t pid, co
         if (auto back = backToWhereItWasShown(*correction, pid)) {
             log("resolved " + text::quoted(key) + " to " + text::quoted(correction->label) + " by going back to " +
                 "where it was pointed at");
-            return {{*back}, false};
+            return {{*back}, false, true};
         }
         log(text::quoted(correction->label) + " answered " + text::quoted(key) + " earlier, and nothing " +
             "on this screen answers to it now");

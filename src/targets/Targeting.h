@@ -93,6 +93,8 @@ public:
     struct Resolution {
         std::vector<AXElement> chosen;
         bool nobodyAnswered = false;
+        // Chosen by an answer remembered before this step, not by a look or a question now.
+        bool fromMemory = false;
         bool operator==(const Resolution&) const = default;
     };
 

@@ -114,6 +114,15 @@ TEST_F(ClickingTest, AClickThatDoesNothingFailsAndForgetsTheAnswerBehindIt) {
     EXPECT_TRUE(desktop.logged(
         "\"Refresh\" was the remembered answer for \"Reload\" and clicking it did nothing - forgetting it"));
     EXPECT_FALSE(corrections.knows(ScriptedDesktop::appID, "Reload"));
+
+    // An answer that no longer answers did not choose the one match clicked instead: it
+    // is not blamed for that click doing nothing.
+    corrections.remember(ScriptedDesktop::appID, "Refresh", Correction{"Gone", "AXButton", "", {}, {}, {}, true});
+    desktop.lines.clear();
+    EXPECT_FALSE(clicked(clickOn("Refresh")));
+    EXPECT_TRUE(desktop.logged("\"Gone\" answered \"Refresh\" earlier, and nothing on this screen answers to it now"));
+    EXPECT_FALSE(desktop.logged("\"Refresh\" was the remembered answer for \"Refresh\" and clicking it did nothing - forgetting it"));
+    EXPECT_TRUE(corrections.knows(ScriptedDesktop::appID, "Refresh"));
 }
 
 // A banner loads above the first Buy while the pointer is on its way; the second Buy in

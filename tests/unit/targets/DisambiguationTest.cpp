@@ -179,7 +179,7 @@ TEST_F(DisambiguationTest, WhatThePersonPointsAtIsRememberedWithWhatSinglesItOut
     EXPECT_EQ(desktop.lines, (std::vector<std::string>{"\"Save\" is number 2 of its kind",
                                                        "learned \"Save\" means \"Save\" for this recording"}));
     EXPECT_EQ(memory.lookUp(app, "Save"), answer("Save", 2, 0));
-    EXPECT_EQ(which(click("Save"), both), (Resolution{{right}, false})); // no second question
+    EXPECT_EQ(which(click("Save"), both), (Resolution{{right}, false, true})); // no second question
 
     desktop.add("AXStaticText", "Shipping", {660, 300, 80, 24});
     desktop.engine.scrollTrace().add(300);
