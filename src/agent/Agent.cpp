@@ -109,7 +109,13 @@ AgentReport Agent::run(const RunParams& params, std::stop_token outer) {
         if (!api->videoExists(*params.into, runStop.get_token())) throw UploadError::noSuchVideo(*params.into);
     }
     seams_.mainThread.run([&] { seams_.hud.allowStopping([&runStop] { runStop.request_stop(); }); });
-    return execute(params, runStop.get_token());
+    try {
+        return execute(params, runStop.get_token());
+    } catch (const Cancelled&) {
+        // A stop that ends a wait or a keystroke, rather than a step's own check, is
+        // still the person's stop, and is said as such.
+        throw AgentError::stopped();
+    }
 }
 
 AgentReport Agent::execute(const RunParams& params, std::stop_token stop) {
@@ -184,7 +190,7 @@ AgentReport Agent::execute(const RunParams& params, std::stop_token stop) {
     }
     if (first == 0 && params.startURL) openStartURL(*params.startURL, session, stop);
 
-    const auto target = recordingTarget(params, session);
+    const auto target = recordingTarget(params, session, stop);
     Recorder::StartParams start;
     start.target = target;
     start.fps = params.fps;
@@ -247,10 +253,21 @@ AgentReport Agent::execute(const RunParams& params, std::stop_token stop) {
                 typedOurName = true;
         }
         if (allRan) {
-            if (typedOurName)
-                waitForNestedRun(registry, seams_.clock, say, stop);
-            else
+            if (typedOurName) {
+                try {
+                    waitForNestedRun(registry, seams_.clock, say, stop);
+                } catch (...) {
+                    if (!calledOff(std::current_exception(), stop)) {
+                        stopRecorderKeepingTheFile();
+                        throw;
+                    }
+                    // Stopped while the nested run was still going: its part of the take may be cut short.
+                    log_("stopped while waiting for the nested vanto run; keeping what has been recorded");
+                    allRan = false;
+                }
+            } else {
                 seams_.clock.sleep(0.8, stop);
+            }
         }
     }
 

@@ -150,13 +150,13 @@ public:
     WindowInfo targetWindow(const RunParams& params);
 
     // The front window of pid, waited for up to 10 s; AgentError::nothingToFrame without one.
-    WindowInfo windowToFrame(std::int32_t pid);
+    WindowInfo windowToFrame(std::int32_t pid, std::stop_token stop = {});
 
     // With pageOnly, the page's part of the window, relative to its top-left corner.
     std::optional<Rect> pageRect(const WindowInfo& window, const RunParams& params);
 
     // What the take records: the display, or the driven application's window.
-    Target recordingTarget(const RunParams& params, const Session& session);
+    Target recordingTarget(const RunParams& params, const Session& session, std::stop_token stop = {});
 
     // Uploads a finished take and places it (into a video, or its pauses cut out),
     // filling in the report. A stop during it keeps the take and says so.

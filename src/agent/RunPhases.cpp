@@ -145,13 +145,13 @@ WindowInfo Agent::targetWindow(const RunParams& params) {
     throw AgentError::noWindow("any application other than the one that started this");
 }
 
-WindowInfo Agent::windowToFrame(std::int32_t pid) {
+WindowInfo Agent::windowToFrame(std::int32_t pid, std::stop_token stop) {
     const double deadline = seams_.clock.now() + 10;
     while (true) {
         for (const auto& window : WindowList::onScreen(seams_.windows))
             if (window.pid == pid) return window;
         if (seams_.clock.now() >= deadline) break;
-        seams_.clock.sleep(0.25);
+        if (!seams_.clock.sleep(0.25, stop)) throw AgentError::stopped();
     }
     throw AgentError::nothingToFrame();
 }
@@ -175,7 +175,7 @@ std::optional<Rect> Agent::pageRect(const WindowInfo& window, const RunParams& p
     return std::nullopt;
 }
 
-Target Agent::recordingTarget(const RunParams& params, const Session& session) {
+Target Agent::recordingTarget(const RunParams& params, const Session& session, std::stop_token stop) {
     if (params.fullScreen) {
         log_("recording the whole display");
         const auto screens = seams_.windows.screens();
@@ -202,8 +202,8 @@ Target Agent::recordingTarget(const RunParams& params, const Session& session) {
             seams_.mainThread.run([&] { seams_.resolver.windows().focus(frame, pid); });
             break;
         }
-    seams_.clock.sleep(0.6);
-    const auto window = windowToFrame(pid);
+    if (!seams_.clock.sleep(0.6, stop)) throw AgentError::stopped();
+    const auto window = windowToFrame(pid, stop);
     if (session.visited.size() > 1)
         log_("the flow spans " + std::to_string(session.visited.size()) + " applications; framing " + window.app +
              " - pass --screen to record all of them");

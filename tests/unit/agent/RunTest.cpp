@@ -45,7 +45,14 @@ protected:
     // The run's report, or its error as the report's warning with the path "failed".
     AgentReport run(const RunParams& params, std::stop_token stop = {}) {
         Agent agent = desktop.engine.makeAgent(
-            ProgressLog(err, [this](const std::string& line) { lines.push_back(line); }), callbacks,
+            ProgressLog(err,
+                        [this](const std::string& line) {
+                            if (onLine)
+                                onLine(line);
+                            else
+                                lines.push_back(line);
+                        }),
+            callbacks,
             terminal ? std::function<std::optional<std::string>(std::stop_token)>(
                            [this](std::stop_token) -> std::optional<std::string> {
                                asked += 1;
@@ -81,6 +88,7 @@ protected:
     std::optional<std::string> terminal; // the line the person types, when there is a terminal
     int asked = 0;
     std::vector<std::string> lines;
+    std::function<void(const std::string&)> onLine; // instead of only keeping each line
     std::ostringstream err;
 };
 
@@ -167,6 +175,56 @@ TEST_F(RunTest, aStopDuringStepFourOfSixKeepsTheTakeAndUploadsNothing) {
     EXPECT_EQ(report.steps.size(), 3u);
     EXPECT_FALSE(uploaded());
     EXPECT_FALSE(report.uploadID);
+}
+
+// Typing "vanto" starts a nested run (here: its registry file appears on the click). A
+// stop while waiting for it keeps the take, finished, and says so; a stop in the same
+// wait after a rehearsal, before any recording, is the person's stop.
+TEST_F(RunTest, aStopWhileWaitingForANestedRunIsAStopNotAFailure) {
+    link();
+    auto field = desktop.add("AXTextField", "Command", Rect{300, 400, 200, 30});
+    field->set(ax::value, std::string(""));
+    desktop.app->focusedElement = field;
+    std::string shown;
+    desktop.fake.events.onPost = [&, clicks = desktop.fake.events.onPost](const fake::PostedEvent& event) {
+        if (clicks) clicks(event);
+        if (event.kind == fake::PostedEvent::Kind::key && event.down && event.text)
+            field->set(ax::value, shown += *event.text);
+    };
+    const auto runs = desktop.fake.paths.configDir() / "runs";
+    desktop.onClick(publish, [&] {
+        desktop.fake.processes.table[501] = fake::FakeProcess{};
+        fs::create_directories(runs);
+        std::ofstream(runs / "501") << "1800000000";
+        desktop.add("AXStaticText", "Published", Rect{600, 600, 80, 20});
+    });
+    std::stop_source stop;
+    auto params = plan(R"([{"action":"click","target":"Publish"},{"action":"type","text":"vanto demo"}])");
+    params.upload = true;
+    params.rehearse = false;
+    auto stopOn = [&](const std::string& line) {
+        return [&, line](const std::string& said) {
+            lines.push_back(said);
+            if (said == line) stop.request_stop();
+        };
+    };
+    onLine = stopOn("recording a nested vanto run; waiting for it to finish");
+    auto report = run(params, stop.get_token());
+    EXPECT_EQ(report.path, params.output.string()) << report.warning.value_or("");
+    EXPECT_EQ(report.warning, "stopped part-way through the flow; the take is what was recorded up to then");
+    EXPECT_TRUE(logged("stopped while waiting for the nested vanto run; keeping what has been recorded"));
+    EXPECT_FALSE(desktop.engine.recorder().status().recording);
+    EXPECT_FALSE(uploaded());
+
+    fs::remove(runs / "501");
+    shown.clear();
+    lines.clear();
+    stop = {};
+    params.rehearse = true;
+    onLine = stopOn("waiting for a nested vanto run to finish");
+    report = run(params, stop.get_token());
+    EXPECT_EQ(report.path, "failed");
+    EXPECT_EQ(report.warning, AgentError::stopped().what());
 }
 
 TEST_F(RunTest, aStepThatFailsWhileRecordingEndsTheRunButKeepsTheFile) {
