@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -240,9 +241,11 @@ Launch LinuxProcesses::launch(const std::string& program, const std::vector<std:
         std::lock_guard guard(mutex_);
         launched_[child] = launched;
     }
-    // Reads the error output until the program closes it, then reaps the program so that
-    // it never lingers as a zombie. Detached: an application may run for hours.
-    std::thread([launched, child, fd = ends[0]] {
+    // One thread reads the error output until it is closed; another reaps the program
+    // when it ends, so that it never lingers as a zombie. They are apart because a
+    // launcher that hands over to a child of its own and exits leaves its error output
+    // open in that child. Detached: an application may run for hours.
+    std::thread([launched, fd = ends[0]] {
         std::array<char, 4096> chunk{};
         for (;;) {
             const ssize_t count = ::read(fd, chunk.data(), chunk.size());
@@ -256,9 +259,17 @@ Launch LinuxProcesses::launch(const std::string& program, const std::vector<std:
             }
         }
         ::close(fd);
+        std::lock_guard guard(launched->mutex);
+        launched->reading = false;
+        launched->drained.notify_all();
+    }).detach();
+    std::thread([launched, child] {
         int status = 0;
         const bool reaped = waitForExit(child, status) == child;
-        std::lock_guard guard(launched->mutex);
+        std::unique_lock lock(launched->mutex);
+        // What a program said just before failing is why it failed: let the reader catch
+        // up, unless a child it left behind keeps the output open.
+        launched->drained.wait_for(lock, std::chrono::seconds(1), [&] { return !launched->reading; });
         launched->state.ended = true;
         launched->state.exitStatus = reaped && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }).detach();

@@ -2,6 +2,7 @@
 
 #include "platform/Processes.h"
 
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -29,6 +30,8 @@ private:
     // and then reaps it; shared so that the thread may outlive this object.
     struct Launched {
         std::mutex mutex;
+        std::condition_variable drained;
+        bool reading = true; // its error output is still open
         LaunchState state;
     };
     std::mutex mutex_;

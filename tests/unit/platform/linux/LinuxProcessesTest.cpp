@@ -9,6 +9,7 @@
 #include <fstream>
 #include <thread>
 
+#include <signal.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -212,6 +213,19 @@ TEST(LinuxProcesses, LaunchInTheBackground) {
     EXPECT_EQ(state.errors, "broken\n");
     // Reaped, so no zombie is left behind under the same number.
     EXPECT_FALSE(processes.isAlive(*failing.pid));
+
+    // A launcher that leaves a child of its own behind, holding its error output, has
+    // still ended when it exits.
+    auto handingOver = processes.launch("sh", {"-c", "sleep 30 & echo handed >&2; exit 4"});
+    ASSERT_TRUE(handingOver.pid);
+    const auto soon = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!processes.launched(*handingOver.pid).ended && std::chrono::steady_clock::now() < soon)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const auto handedOver = processes.launched(*handingOver.pid);
+    EXPECT_TRUE(handedOver.ended);
+    EXPECT_EQ(handedOver.exitStatus, 4);
+    EXPECT_EQ(handedOver.errors, "handed\n");
+    ::kill(-*handingOver.pid, SIGTERM); // the sleep it left behind, in its group
 
     auto missing = processes.launch("vanto-no-such-program", {});
     EXPECT_FALSE(missing.pid);
