@@ -181,8 +181,10 @@ Picker::Outcome Picker::whatIsUnderTheMouse(std::int32_t pid) {
 void Picker::finish(Outcome outcome) {
     if (outcome_) return;
     outcome_ = std::move(outcome);
-    answered_.request_stop(); // from now on the listener leaves every key alone
+    // The listener is joined before the asking thread wakes: a press it handed over
+    // meanwhile is then queued ahead of that thread's last call here, while this lives.
     tearDown();
+    answered_.request_stop();
 }
 
 void Picker::tearDown() {
