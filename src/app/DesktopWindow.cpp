@@ -314,7 +314,16 @@ private:
             copy->setText(AgentsPane::copied);
             copy->setAccessibleName(AgentsPane::copied);
         });
-        layout->addWidget(copy, 0, Qt::AlignLeft);
+        auto* setUp = named(new QPushButton(AgentsPane::setUpButton, pane), AgentsPane::setUpButton);
+        QObject::connect(setUp, &QPushButton::clicked, this, [this] {
+            auto& platform = engine_.platform();
+            QDesktopServices::openUrl(QUrl(qs(AgentsPane::setUpAddress(platform.paths, platform.processes))));
+        });
+        auto* actions = new QHBoxLayout;
+        actions->addWidget(setUp);
+        actions->addWidget(copy);
+        actions->addStretch(1);
+        layout->addLayout(actions);
         layout->addStretch(1);
         return pane;
     }
@@ -795,7 +804,7 @@ private:
             auto& platform = engine_.platform();
             Picker picker(
                 {platform.mainThread, platform.clock, platform.ui, platform.keys, platform.pointer, engine_.resolver()},
-                {log, log});
+                {log, ProgressLog(std::cerr)}); // the picker's own notes stay out of the status line
             return picker.ask(question, pid, token);
         };
         auto ran = runOne(params, sheet, scene, std::move(callbacks), log, token);

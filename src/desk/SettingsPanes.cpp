@@ -1,5 +1,8 @@
 #include "desk/SettingsPanes.h"
 
+#include "service/ConfigStore.h"
+#include "service/Connector.h"
+
 namespace vanto {
 
 namespace PermissionsPane {
@@ -68,6 +71,11 @@ std::vector<Switch> switches(Defaults& defaults) {
         {alwaysAllowedKey, "Record without asking",
          "Set by Always allow. Turn it off to be asked before every recording again.", always, always},
     };
+}
+
+std::string setUpAddress(Paths& paths, Processes& environment) {
+    return Connector::appBase(ConfigStore(paths, environment).resolveAPIBase(std::nullopt), environment) +
+           "/getting-started";
 }
 
 } // namespace AgentsPane

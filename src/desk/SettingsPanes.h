@@ -3,6 +3,8 @@
 #include "cloud/CloudRuns.h"
 #include "desk/TakeFlow.h"
 #include "platform/Defaults.h"
+#include "platform/Paths.h"
+#include "platform/Processes.h"
 #include "sheets/AgentRecording.h"
 
 #include <string>
@@ -65,6 +67,8 @@ inline constexpr const char* stageExplanation =
     "records: with it closed, links you open land in the stage and are filmed.";
 inline constexpr const char* invitation = "Or let your coding agent make the whole video: /vanto:make in Claude Code.";
 inline constexpr const char* setUpButton = "How to set it up";
+// The product's getting-started page, on the web application this program connects through.
+std::string setUpAddress(Paths& paths, Processes& environment);
 inline constexpr const char* copied = "Copied";
 inline constexpr const char* copiedText = "/vanto:make \"a 60-second demo of \u2026\"";
 

@@ -2,6 +2,7 @@
 #include "desk/MemoryPane.h"
 #include "desk/PromptHistory.h"
 #include "desk/SettingsPanes.h"
+#include "platform/fake/FakePlatform.h"
 #include "platform/fake/MemoryDefaults.h"
 
 #include <gtest/gtest.h>
@@ -157,6 +158,15 @@ TEST(SettingsPanes, agentSwitchesFollowTheirKeysAndRecordingWithoutAskingIsOnlyS
     switches = AgentsPane::switches(defaults);
     EXPECT_FALSE(switches[0].on);
     EXPECT_TRUE(switches[2].on && switches[2].enabled);
+}
+
+// The set-up page is on the web application, not on the API that the link names.
+TEST(SettingsPanes, theSetUpPageIsOnTheWebApplication) {
+    fake::FakePlatform fake;
+    fake.processes.env["VANTO_API_BASE"] = "https://api.example.test:8443";
+    EXPECT_EQ(AgentsPane::setUpAddress(fake.paths, fake.processes), "https://app.example.test:8443/getting-started");
+    fake.processes.env["VANTO_APP_BASE"] = "http://127.0.0.1:4000";
+    EXPECT_EQ(AgentsPane::setUpAddress(fake.paths, fake.processes), "http://127.0.0.1:4000/getting-started");
 }
 
 } // namespace
