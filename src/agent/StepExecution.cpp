@@ -115,7 +115,7 @@ bool Agent::performStep(const Step& step, Session& session, bool recording, std:
             // the page would not bring it any closer.
             if (focus->inPage || !reader.sawWebContent()) targeting.bringIntoView(focus->frame, pid);
         const auto before = targeting.snapshot(pid);
-        seams_.input.type(text, callbacks_.charsPerSecond.value_or(typingSpeed(std::nullopt)), stop);
+        seams_.input.type(text, callbacks_.charsPerSecond.value_or(Input::planTypingSpeed), stop);
         note(text);
         // The text in the field is proof enough, even where the picture barely changes.
         if (auto after = reader.focused(pid); after && holds(after->value, text)) return true;

@@ -44,6 +44,8 @@ public:
     // The farthest one scroll gesture goes each way: a long fling on a trackpad, or a
     // few quick turns of a wheel.
     static constexpr std::int64_t longestScroll = 10000;
+    // How fast a plan's steps type when the run was given no speed.
+    static constexpr double planTypingSpeed = 14;
 
     // Scrolls by up to longestScroll points each way; a longer distance scrolls that far.
     void scroll(std::int64_t dy, std::int64_t dx, double duration, std::stop_token stop = {});

@@ -96,14 +96,18 @@ TEST_F(StepExecutionTest, typedTextShowingInTheFieldCountsWithoutAScreenChange) 
     desktop.app->focusedElement = field;
     std::string shown;
     bool echoes = true;
+    std::vector<double> pressed;
     desktop.fake.events.onPost = [&](const fake::PostedEvent& event) {
         if (echoes && event.kind == fake::PostedEvent::Kind::key && event.down && event.text) {
             shown += *event.text;
             field->set(ax::value, shown);
+            pressed.push_back(event.time);
         }
     };
     EXPECT_TRUE(perform(step({{"action", "type"}, {"text", "ADA lovelace"}})));
     EXPECT_EQ(shown, "ADA lovelace");
+    // A run given no speed types at 14 characters a second.
+    EXPECT_NEAR(pressed.back() - pressed.front(), 11.0 / 14, 1e-6);
     EXPECT_FALSE(logged("type ADA lovelace changed nothing on screen"));
 
     // A field that keeps nothing and a screen that stays the same: not worked, and said.
