@@ -283,11 +283,18 @@ CapturedImage X11Capture::captureImage(const ContentFilter& filter, const Stream
         X11Grabber grabber(filter, configuration.sourceRect, configuration.showsCursor);
         return scaledPicture(grabber.grab(), configuration.width, configuration.height);
     }
-    auto& grabber = pictureGrabbers_[filter.windowID];
+    auto& kept = pictureGrabbers_[filter.windowID];
+    kept.lastUse = ++uses_;
+    auto& grabber = kept.grabber;
     try {
         if (!grabber) {
             grabber = std::make_unique<X11Grabber>(filter, std::nullopt, false);
             clock_.sleep(0.1);
+            if (pictureGrabbers_.size() > keptGrabbers)
+                pictureGrabbers_.erase(std::min_element(pictureGrabbers_.begin(), pictureGrabbers_.end(),
+                                                        [](const auto& a, const auto& b) {
+                                                            return a.second.lastUse < b.second.lastUse;
+                                                        }));
         }
         const CapturedImage& whole = grabber->grab();
         return scaledPicture(cropped(whole, configuration.sourceRect), configuration.width, configuration.height);
@@ -295,6 +302,11 @@ CapturedImage X11Capture::captureImage(const ContentFilter& filter, const Stream
         pictureGrabbers_.erase(filter.windowID);
         throw;
     }
+}
+
+std::size_t X11Capture::keptPictureGrabbers() {
+    std::lock_guard lock(mutex_);
+    return pictureGrabbers_.size();
 }
 
 namespace {

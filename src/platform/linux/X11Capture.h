@@ -25,6 +25,9 @@ public:
     std::shared_ptr<CaptureStream> makeStream(const ContentFilter& filter, const StreamConfiguration& configuration,
                                               std::shared_ptr<StreamDelegate> delegate) override;
     CapturedImage captureImage(const ContentFilter& filter, const StreamConfiguration& configuration) override;
+    // How many windows' picture grabbers are kept; at most keptGrabbers.
+    std::size_t keptPictureGrabbers();
+    static constexpr std::size_t keptGrabbers = 4;
     std::unique_ptr<FileClaim> claimFile(const std::filesystem::path& lockFile) override;
     std::optional<std::vector<std::uint8_t>> encodePNG(const CapturedImage& image) override;
 
@@ -32,8 +35,15 @@ private:
     WindowServer& windows_;
     Clock& clock_;
     std::mutex mutex_;
-    // Redirected once and kept: a window's first picture needs it to repaint.
-    std::map<std::uint32_t, std::unique_ptr<X11Grabber>> pictureGrabbers_;
+    // Redirected once and kept: a window's first picture needs it to repaint. Each holds
+    // a connection and a window-sized buffer, so only the most recently pictured windows
+    // keep theirs: windows come and go take after take.
+    struct KeptGrabber {
+        std::unique_ptr<X11Grabber> grabber;
+        std::uint64_t lastUse = 0;
+    };
+    std::map<std::uint32_t, KeptGrabber> pictureGrabbers_;
+    std::uint64_t uses_ = 0;
 };
 
 } // namespace vanto

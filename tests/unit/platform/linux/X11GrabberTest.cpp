@@ -1,11 +1,14 @@
 #include "platform/linux/X11Grabber.h"
+#include "platform/linux/X11Capture.h"
 #include "platform/linux/X11Connection.h"
+#include "platform/linux/LinuxWindowServer.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <thread>
+#include <vector>
 
 // Xlib last: its macros (None, Bool, Status…) must not meet the headers above.
 #include <X11/Xlib.h>
@@ -68,4 +71,36 @@ TEST(X11Grabber, AWindowClosedWhileRecordedIsReportedAndTheProcessGoesOn) {
     } catch (const CaptureError& error) {
         EXPECT_EQ(error.failure().code, vanto::capturefailure::windowClosed().code) << error.what();
     }
+}
+
+// A picture of each of six windows keeps the grabbers of the last four pictured only:
+// each holds a connection to the display.
+TEST(X11Capture, OnlyTheLatestWindowsPicturedKeepTheirGrabbers) {
+    ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "these tests run inside the headless desktop";
+    vanto::X11Connection test;
+    Display* display = test.get();
+    std::vector<Window> windows;
+    for (int i = 0; i < 6; ++i) {
+        windows.push_back(XCreateSimpleWindow(display, test.root(), 40 + 30 * i, 40, 120, 90, 0, 0, 0xffffff));
+        XMapWindow(display, windows.back());
+    }
+    XSync(display, False);
+    for (const Window window : windows) ASSERT_TRUE(waitUntilViewable(display, window));
+
+    vanto::X11Display shared;
+    vanto::LinuxWindowServer server(shared);
+    vanto::SystemClock clock;
+    vanto::X11Capture capture(server, clock);
+    vanto::StreamConfiguration configuration;
+    configuration.width = 120;
+    configuration.height = 90;
+    for (const Window window : windows) {
+        ContentFilter filter;
+        filter.kind = ContentFilter::Kind::window;
+        filter.windowID = static_cast<std::uint32_t>(window);
+        EXPECT_EQ(capture.captureImage(filter, configuration).width, 120);
+    }
+    EXPECT_EQ(capture.keptPictureGrabbers(), vanto::X11Capture::keptGrabbers);
+    for (const Window window : windows) XDestroyWindow(display, window);
+    XSync(display, False);
 }
