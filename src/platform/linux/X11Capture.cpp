@@ -145,6 +145,13 @@ private:
                         slot += missed;
                     }
                     picture = &grabber_->grab();
+                    // Nothing new to read (minimised, or resized between requests): the
+                    // movie holds the last picture, as it does over a late slot. The
+                    // pixels at hand may be an earlier picture's, handed back as a spare.
+                    if (grabber_->repeated()) {
+                        ++slot;
+                        continue;
+                    }
                 }
                 // A repeat right after the pixels were handed on has none of its own.
                 if (picture->width <= 0 || picture->bgra.empty())

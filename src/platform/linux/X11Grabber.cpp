@@ -173,10 +173,12 @@ X11Grabber::ShmImage& X11Grabber::imageFor(int width, int height, int depth, voi
 
 void X11Grabber::grabRegion(unsigned long drawable, int x, int y, int width, int height, int depth, void* visual) {
     if (depth != 24 && depth != 32) throw CaptureError(capturefailure::grabFailed("unsupported colour depth"));
-    frame_.width = width;
-    frame_.height = height;
-    frame_.bgra.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
-    if (width <= 0 || height <= 0) return;
+    if (width <= 0 || height <= 0) {
+        frame_.width = width;
+        frame_.height = height;
+        frame_.bgra.clear();
+        return;
+    }
     auto& shm = imageFor(width, height, depth, visual);
     Display* d = connection_.get();
     X11ErrorTrap trap(d);
@@ -184,6 +186,10 @@ void X11Grabber::grabRegion(unsigned long drawable, int x, int y, int width, int
     if (auto error = trap.error())
         throw CaptureError(capturefailure::grabFailed("the picture could not be read (" + error->describe() + ")"));
     if (!ok) throw CaptureError(capturefailure::grabFailed("the picture could not be read"));
+    // Sized only once read: a failed read leaves the last picture whole.
+    frame_.width = width;
+    frame_.height = height;
+    frame_.bgra.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
     const auto row = static_cast<std::size_t>(width) * 4;
     for (int line = 0; line < height; ++line) {
         auto* out = frame_.bgra.data() + static_cast<std::size_t>(line) * row;
@@ -205,7 +211,7 @@ void X11Grabber::grabWindow() {
     if (attributes.map_state != IsViewable) {
         // Minimised: nothing to read, so the movie holds the last picture.
         pixmap_.reset();
-        if (haveFrame_) return;
+        if (haveFrame_) return repeat();
         throw CaptureError(capturefailure::grabFailed("the window is not shown"));
     }
     if (!pixmap_ || pixmap_->width != attributes.width || pixmap_->height != attributes.height) {
@@ -213,7 +219,7 @@ void X11Grabber::grabWindow() {
         X11ErrorTrap trap(d);
         ::Pixmap named = XCompositeNameWindowPixmap(d, window);
         if (trap.failed()) {
-            if (haveFrame_) return;
+            if (haveFrame_) return repeat();
             throw CaptureError(capturefailure::grabFailed("the window has no contents yet"));
         }
         pixmap_ = std::make_unique<Pixmap>(d, named, attributes.width, attributes.height);
@@ -226,7 +232,7 @@ void X11Grabber::grabWindow() {
     } catch (const CaptureError&) {
         // Resized between the two requests: the next frame names the new pixmap.
         pixmap_.reset();
-        if (haveFrame_) return;
+        if (haveFrame_) return repeat();
         throw;
     }
     if (!showsCursor_) return;
@@ -240,6 +246,7 @@ void X11Grabber::grabWindow() {
 
 CapturedImage& X11Grabber::grab() {
     Display* d = connection_.get();
+    repeated_ = false;
     if (filter_.kind == ContentFilter::Kind::window) {
         grabWindow();
     } else {

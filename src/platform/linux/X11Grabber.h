@@ -31,9 +31,11 @@ public:
 
     // One picture at the source size; throws CaptureError (windowClosed when the window
     // is gone). An unmapped (minimised) window repeats its last picture.
-    // The caller may take the pixels (swap them out); a repeated picture then is an
-    // earlier one of the same window.
+    // The caller may take the pixels (swap them out); after a repeat (see repeated())
+    // they are then an earlier picture of the same window, not the last one.
     CapturedImage& grab();
+    // Whether the last grab read nothing new and handed back what was there.
+    bool repeated() const { return repeated_; }
 
     // Whether the first grab after redirecting needs the window to repaint first.
     bool freshlyRedirected() const { return freshlyRedirected_; }
@@ -43,6 +45,7 @@ private:
     struct Pixmap;
 
     void grabWindow();
+    void repeat() { repeated_ = true; }
     void grabRegion(unsigned long drawable, int x, int y, int width, int height, int depth, void* visual);
     void hideExcluded(int originX, int originY);
     void blendCursor(int originX, int originY);
@@ -61,6 +64,7 @@ private:
     std::unique_ptr<Pixmap> pixmap_;
     CapturedImage frame_;
     bool haveFrame_ = false;
+    bool repeated_ = false;
 };
 
 } // namespace vanto

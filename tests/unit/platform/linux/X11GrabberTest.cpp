@@ -53,6 +53,16 @@ TEST(X11Grabber, AWindowClosedWhileRecordedIsReportedAndTheProcessGoesOn) {
     const auto& picture = grabber.grab();
     EXPECT_EQ(picture.width, 160);
     EXPECT_EQ(picture.height, 120);
+    EXPECT_FALSE(grabber.repeated());
+
+    // Hidden, it has nothing new to show: the last picture stands, and says so.
+    XUnmapWindow(display, window);
+    XSync(display, False);
+    EXPECT_EQ(grabber.grab().width, 160);
+    EXPECT_TRUE(grabber.repeated());
+    XMapWindow(display, window);
+    XSync(display, False);
+    ASSERT_TRUE(waitUntilViewable(display, window));
 
     // Xlib's own handler, which ends the process: the grabber's traps must not rely on
     // whatever handler happens to be in place.
