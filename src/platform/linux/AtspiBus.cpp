@@ -170,7 +170,12 @@ std::vector<std::string> stringsAt(DBusMessageIter& iter) {
 std::vector<Message> Bus::callAll(std::vector<Message>& requests, int timeoutMs) {
     std::vector<Message> replies(requests.size());
     if (!connected()) return replies;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    // The time-out is each call's: it runs from the last answer, so a large batch that
+    // keeps being answered is not cut short, while a stalled application still is, and a
+    // batch trickling in is bounded all the same.
+    const auto patience = std::chrono::milliseconds(timeoutMs);
+    const auto latest = std::chrono::steady_clock::now() + patience * batchPatienceFactor;
+    auto deadline = std::chrono::steady_clock::now() + patience;
     std::unordered_map<dbus_uint32_t, std::size_t> pending;
     std::size_t next = 0, answered = 0;
     while (answered < requests.size()) {
@@ -194,6 +199,7 @@ std::vector<Message> Bus::callAll(std::vector<Message>& requests, int timeoutMs)
             replies[it->second] = std::move(message);
             pending.erase(it);
             ++answered;
+            deadline = std::min(latest, std::chrono::steady_clock::now() + patience);
         }
     }
     return replies;

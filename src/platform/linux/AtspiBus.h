@@ -76,6 +76,8 @@ std::optional<dbus_uint32_t> replyUint32(DBusMessage* reply);
 class Bus {
 public:
     std::vector<Message> callAll(std::vector<Message>& requests, int timeoutMs);
+    // However well a batch is answered, it ends after this many time-outs.
+    static constexpr int batchPatienceFactor = 10;
     Message call(Message request, int timeoutMs);
     bool connected();
 
