@@ -28,6 +28,25 @@ std::optional<WindowInfo> windowOf(std::int32_t pid, WindowServer& server) {
     return std::nullopt;
 }
 
+// A window of a launched program, or of a process it started: a launcher may stay (a
+// splash screen, a wrapper that waits) while its child shows the window.
+std::optional<WindowInfo> windowOfLaunched(std::int32_t pid, WindowServer& server, Processes& processes) {
+    constexpr int generations = 8;
+    const auto windows = WindowList::onScreen(server);
+    for (const auto& window : windows)
+        if (window.pid == pid) return window;
+    for (const auto& window : windows) {
+        std::int32_t at = window.pid;
+        for (int i = 0; i < generations; ++i) {
+            const auto parent = processes.parentPID(at);
+            if (!parent || *parent <= 1) break;
+            if (*parent == pid) return window;
+            at = *parent;
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 std::optional<std::string> Agent::applicationName(std::int32_t pid) {
@@ -106,8 +125,11 @@ std::int32_t Agent::waitForWindow(const std::string& app, std::int32_t pid, bool
     const double patience = launched ? launchedWindowWait : runningWindowWait;
     std::optional<WindowInfo> window;
     for (double waited = 0;; waited += windowPoll) {
-        window = windowOf(pid, seams_.windows);
-        if (window) break;
+        window = launched ? windowOfLaunched(pid, seams_.windows, seams_.processes) : windowOf(pid, seams_.windows);
+        if (window) {
+            pid = window->pid; // the process that shows the window is the one driven
+            break;
+        }
         if (launched) {
             // A launcher may hand over to a process of its own and end; only a failure
             // with nothing of the application left running is a failed launch.

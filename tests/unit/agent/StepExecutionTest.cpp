@@ -235,6 +235,22 @@ TEST_F(StepExecutionTest, aPinnedProcessIsAdoptedAndOneWithoutAWindowIsNamedByNu
     EXPECT_EQ(session.pid, 0);
 }
 
+// A launcher that stays while a child of its own shows the window: the child is driven,
+// and closed again at the end.
+TEST_F(StepExecutionTest, aLauncherThatStaysHandsTheWindowToItsChild) {
+    desktop.fake.processes.onLaunch = [&](const std::vector<std::string>&) {
+        desktop.fake.processes.table[9200] = {.parent = 1, .path = "/usr/lib/office/splash", .alive = true};
+        desktop.fake.processes.table[9201] = {.parent = 9200, .path = "/usr/lib/office/office.bin", .alive = true};
+        desktop.fake.windows.addWindow(92, "Office", 9201, "Untitled 1", Rect{0, 0, 900, 700});
+        return Launch{.pid = 9200, .failure = {}};
+    };
+    session = {};
+    EXPECT_TRUE(perform(step({{"action", "open"}, {"app", "Writer"}})));
+    EXPECT_EQ(session.pid, 9201);
+    EXPECT_EQ(session.launched, (std::set<std::int32_t>{9201}));
+    EXPECT_TRUE(logged("driving Office"));
+}
+
 TEST_F(StepExecutionTest, aFailedLaunchNamesTheApplicationAndWhatItSaid) {
     desktop.fake.processes.onLaunch = [&](const std::vector<std::string>&) {
         desktop.fake.processes.launchStates[9100] = {
