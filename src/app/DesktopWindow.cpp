@@ -65,6 +65,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace vanto {
@@ -115,11 +116,14 @@ QMessageBox* showAlert(QWidget* parent, const TakeFlow::Alert& alert, QMessageBo
         if (role == QMessageBox::RejectRole) box->setEscapeButton(button);
     }
     if (!buttons->empty()) box->setDefaultButton(static_cast<QPushButton*>(buttons->front()));
-    QObject::connect(box, &QMessageBox::finished, box, [box, buttons, answer = std::move(answer)](int) {
+    // Answered once: a box rejected again (by a quit) before its deferred delete would
+    // otherwise finish a second time.
+    QObject::connect(box, &QMessageBox::finished, box, [box, buttons, answer = std::move(answer)](int) mutable {
+        if (!answer) return;
         int chosen = -1;
         for (std::size_t i = 0; i < buttons->size(); ++i)
             if ((*buttons)[i] == box->clickedButton()) chosen = static_cast<int>(i);
-        if (answer) answer(chosen);
+        std::exchange(answer, nullptr)(chosen);
     });
     box->open();
     return box;
@@ -669,7 +673,8 @@ private:
     }
 
     void refreshAccount() {
-        onAccountThread([this](std::stop_token) { return engine_.account(); }, "Checking\u2026");
+        // Quitting stops the check: a service that does not answer must not hold the exit.
+        onAccountThread([this](std::stop_token stop) { return engine_.account(stop); }, "Checking\u2026");
     }
 
     void connectAccount() {
@@ -702,6 +707,7 @@ private:
     }
 
     void start(const TakeFlow::Take& take) {
+        if (quitting_) return;
         auto& defaults = engine_.platform().defaults;
         try {
             history_.remember(take.prompt);
@@ -817,6 +823,8 @@ private:
     // record) or an assistant's run (asked for elsewhere), on the take's thread: every
     // take without Record or approval.
     void recordUnattended(OpenSheet sheet, bool askConsentFirst) {
+        // After Quit nothing new starts; an assistant's run stays held for the next launch.
+        if (quitting_) return;
         running_ = true;
         complaints_.setSelfRecording(true);
         setStatus(SheetDesk::ended(sheet));
@@ -924,6 +932,11 @@ private:
                 return;
             }
             engine_.hud().suspendStopping(TakeFlow::answerTheQuestion);
+            if (quitting_) { // quit while the panel was being told
+                engine_.hud().resumeStopping();
+                answer->set_value(-1);
+                return;
+            }
             if (goAhead) {
                 show();
                 raise();

@@ -175,8 +175,8 @@ AccountStatus Engine::disconnect() {
     return accounts_.disconnect();
 }
 
-AccountStatus Engine::account() {
-    return accounts_.account();
+AccountStatus Engine::account(std::stop_token stop) {
+    return accounts_.account(stop);
 }
 
 UploadResult Engine::upload(const std::optional<std::filesystem::path>& file, const std::string& narration) {

@@ -104,7 +104,7 @@ public:
     AccountStatus connect(const std::optional<std::string>& token, const std::optional<std::string>& apiBase,
                           std::stop_token stop = {});
     AccountStatus disconnect();
-    AccountStatus account();
+    AccountStatus account(std::stop_token stop = {});
 
     // Uploads file, or the last take with its events and duration when file is absent.
     UploadResult upload(const std::optional<std::filesystem::path>& file, const std::string& narration);
