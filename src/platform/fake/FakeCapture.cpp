@@ -3,8 +3,10 @@
 #include "base/Error.h"
 
 #include <array>
+#include <chrono>
 #include <fstream>
 #include <set>
+#include <thread>
 
 namespace vanto::fake {
 
@@ -137,6 +139,13 @@ std::unique_ptr<FileClaim> FakeScreenCapture::claimFile(const std::filesystem::p
 
 FakeScreenCapture::~FakeScreenCapture() {
     gate_->release();
+    // An operation abandoned at its deadline (a recorder finishing its stream as it goes
+    // away, against a clock that runs out at once) may still be on a thread of its own,
+    // using a stream that refers to this object: this goes once such threads let go.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    for (const auto& stream : streams_)
+        while (stream.use_count() > 1 && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 ShareableContent FakeScreenCapture::shareableContent(bool, bool) {
