@@ -149,11 +149,15 @@ FakeScreenCapture::~FakeScreenCapture() {
 }
 
 ShareableContent FakeScreenCapture::shareableContent(bool, bool) {
+    bool hang = false;
     {
+        // Counted with the flag read, so that a test seeing the count knows the call is
+        // past every use of this object but the gate's.
         std::lock_guard lock(mutex_);
         ++contentQueries_;
+        hang = hangContent;
     }
-    if (hangContent) {
+    if (hang) {
         auto gate = gate_;
         gate->hold();
         throw Cancelled();
@@ -173,12 +177,14 @@ std::shared_ptr<CaptureStream> FakeScreenCapture::makeStream(const ContentFilter
 }
 
 CapturedImage FakeScreenCapture::captureImage(const ContentFilter& filter, const StreamConfiguration& configuration) {
+    bool hang = false;
     {
         std::lock_guard lock(mutex_);
         ++imageCaptures_;
         imageConfigurations_.push_back(configuration);
+        hang = hangImage;
     }
-    if (hangImage) {
+    if (hang) {
         auto gate = gate_;
         gate->hold();
         throw Cancelled();

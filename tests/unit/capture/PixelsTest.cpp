@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <thread>
 
 namespace vanto {
@@ -124,23 +125,34 @@ TEST_F(PixelsTest, everyFailureGivesNoPicture) {
     EXPECT_FALSE(pixels.png(5, std::nullopt, 0)); // nothing to encode
     capture.pngFails = false;
 
+    // A call abandoned at its deadline runs on: it must have reached the fake before the
+    // flag changes or the fake goes (on a busy machine its thread starts late).
+    auto reached = [](auto count, int before) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (count() == before && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
     capture.hangImage = true;
     {
+        const int before = capture.imageCaptures();
         std::jthread advancer([&] {
             clock.waitForSleepers(1);
             clock.advance(2);
         });
         EXPECT_FALSE(pixels.fingerprint(5));
+        reached([&] { return capture.imageCaptures(); }, before);
     }
     capture.hangImage = false;
     clock.advance(5); // the cache is stale now
     capture.hangContent = true;
     {
+        const int before = capture.contentQueries();
         std::jthread advancer([&] {
             clock.waitForSleepers(1);
             clock.advance(2);
         });
         EXPECT_FALSE(pixels.fingerprint(5));
+        reached([&] { return capture.contentQueries(); }, before);
     }
     capture.hangContent = false;
     capture.contentFailure = CaptureFailure{"no display", "X11Capture", 4};

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -279,8 +280,14 @@ TEST_F(RecorderTest, droppedFramesJoinTheWarning) {
 TEST_F(RecorderTest, aSilentServiceIsCutOffWithTheLabelledDeadline) {
     capture.hangContent = true;
     {
+        const int before = capture.contentQueries();
         auto advancer = passLimit(10, 1);
         EXPECT_EQ(errorOf([&] { recorder.start(windowParams()); }), "SCShareableContent did not answer within 10s");
+        // The abandoned call runs on; it must have reached the fake before the flag
+        // changes (on a busy machine its thread starts late).
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (capture.contentQueries() == before && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     capture.hangContent = false;
 
