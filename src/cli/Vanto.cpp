@@ -116,7 +116,6 @@ int Vanto::main(const Arguments& argumentsWithProgram, RunLoop& mainLoop) {
 
     int status = 0;
     // The command runs as its own task so that this thread stays free as the main thread.
-    mainLoop.claim();
     std::jthread task([&] {
         try {
             status = command(arguments);

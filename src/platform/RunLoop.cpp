@@ -70,12 +70,6 @@ void RunLoop::park() {
     dropped.clear();
 }
 
-void RunLoop::claim() {
-    std::lock_guard lock(mutex_);
-    mainThreadID_ = std::this_thread::get_id();
-    parked_ = true;
-}
-
 void RunLoop::quit() {
     {
         std::lock_guard lock(mutex_);

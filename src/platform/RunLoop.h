@@ -19,9 +19,6 @@ public:
     // Serves the queue on the calling thread until quit(); the calling thread is the
     // main thread from then on.
     void park();
-    // Makes the calling thread the main thread before it parks: work handed over from
-    // a thread started just before park() waits for it instead of running where it is.
-    void claim();
     void quit();
 
 private:

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <functional>
 #include <future>
 #include <thread>
@@ -59,21 +58,6 @@ TEST(RunLoop, workThatPostsItselfAgainDoesNotHoldTheLoopOpenAfterQuit) {
     loop.park(); // returns: the test would hang otherwise
     worker.join();
     EXPECT_TRUE(askedBeforeQuit);
-}
-
-// Work handed over between claiming and parking waits for the park (the panels'
-// toolkit must start on this thread), however late the thread gets to it.
-TEST(RunLoop, aClaimedThreadRunsWhatWasHandedOverBeforeItParked) {
-    RunLoop loop;
-    loop.claim();
-    std::thread::id ranOn;
-    std::jthread worker([&] {
-        loop.run([&] { ranOn = std::this_thread::get_id(); });
-        loop.quit();
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // the worker asks first
-    loop.park();
-    EXPECT_EQ(ranOn, std::this_thread::get_id());
 }
 
 TEST(RunLoop, withoutAParkedThreadWorkRunsInPlace) {
