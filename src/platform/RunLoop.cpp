@@ -10,23 +10,19 @@ bool RunLoop::onMainThread() {
 }
 
 void RunLoop::run(std::function<void()> f) {
-    auto task = std::make_shared<std::packaged_task<void()>>(std::move(f));
-    auto done = task->get_future();
     {
         std::unique_lock lock(mutex_);
         // Before any thread parks (tests, or a mode without panels) there is no main
         // thread to hop to, so the work runs where it is.
         if (!parked_ || onMainThread()) {
             lock.unlock();
-            (*task)();
-            done.get();
+            f();
             return;
         }
-        // Queued under the same lock as the check: a loop that stops parking meanwhile
-        // drops it, and the wait below ends with a broken promise rather than never.
-        queue_.push_back([task] { (*task)(); });
     }
-    wake_.notify_one();
+    auto task = std::make_shared<std::packaged_task<void()>>(std::move(f));
+    auto done = task->get_future();
+    post([task] { (*task)(); });
     done.get();
 }
 
