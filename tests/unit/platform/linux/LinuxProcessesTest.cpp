@@ -202,12 +202,16 @@ TEST(LinuxProcesses, LaunchInTheBackground) {
     EXPECT_TRUE(listed);
     EXPECT_TRUE(processes.terminate(*sleeper.pid));
 
+    // The state once the program has ended, or after 10 s.
+    auto whenEnded = [&](std::int32_t pid) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!processes.launched(pid).ended && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return processes.launched(pid);
+    };
     auto failing = processes.launch("sh", {"-c", "echo to-stdout; echo broken >&2; exit 3"});
     ASSERT_TRUE(failing.pid);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!processes.launched(*failing.pid).ended && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    const auto state = processes.launched(*failing.pid);
+    const auto state = whenEnded(*failing.pid);
     EXPECT_TRUE(state.ended);
     EXPECT_EQ(state.exitStatus, 3);
     EXPECT_EQ(state.errors, "broken\n");
@@ -218,10 +222,7 @@ TEST(LinuxProcesses, LaunchInTheBackground) {
     // still ended when it exits.
     auto handingOver = processes.launch("sh", {"-c", "sleep 30 & echo handed >&2; exit 4"});
     ASSERT_TRUE(handingOver.pid);
-    const auto soon = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!processes.launched(*handingOver.pid).ended && std::chrono::steady_clock::now() < soon)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    const auto handedOver = processes.launched(*handingOver.pid);
+    const auto handedOver = whenEnded(*handingOver.pid);
     EXPECT_TRUE(handedOver.ended);
     EXPECT_EQ(handedOver.exitStatus, 4);
     EXPECT_EQ(handedOver.errors, "handed\n");
